@@ -1,0 +1,39 @@
+# Thin wrapper over CMake. `make run` builds a release build and runs an example;
+# `make test` builds and runs the whole test suite.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+.PHONY: all deps build run test sanitize clang bench clean
+
+all: build
+
+deps:
+	@scripts/ensure-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@echo "== vm examples/vm/tour.znd"
+	@./$(BUILD)/vm examples/vm/tour.znd
+	@echo "== zndvm examples/zndvm/tour.znd"
+	@if [ -x ./$(BUILD)/zndvm ] && [ -f examples/zndvm/tour.znd ]; then ./$(BUILD)/zndvm examples/zndvm/tour.znd; fi
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_ARGS="-DZANDLE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)"
+
+# Both programs and the tests compiled with clang++.
+clang:
+	@$(MAKE) --no-print-directory build BUILD=build-clang CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)"
+
+bench: build
+	@python3 bench/run.py --build $(BUILD)
+
+clean:
+	rm -rf build build-asan build-clang

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Makes sure what the build and the tests need is installed: cmake, a C++ compiler,
+# GoogleTest and Python 3. Installs missing packages with apt-get when it can; otherwise
+# stops with one line naming what to install.
+missing=""
+command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
+command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing="$missing g++"
+command -v python3 >/dev/null 2>&1 || missing="$missing python3"
+[ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+command -v make >/dev/null 2>&1 || missing="$missing make"
+[ -z "$missing" ] && exit 0
+
+if command -v apt-get >/dev/null 2>&1; then
+  if [ "$(id -u)" = 0 ]; then sudo=""; elif command -v sudo >/dev/null 2>&1; then sudo="sudo -n"; else sudo=none; fi
+  if [ "$sudo" != none ]; then
+    echo "installing:$missing" >&2
+    if $sudo apt-get install -y -q $missing >/dev/null 2>&1 ||
+       { $sudo apt-get update -q >/dev/null 2>&1 && $sudo apt-get install -y -q $missing >/dev/null 2>&1; }; then
+      exit 0
+    fi
+  fi
+fi
+echo "missing:$missing (install with: apt-get install$missing)" >&2
+exit 1

@@ -1,0 +1,103 @@
+#include "files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zandle {
+
+std::optional<SysError> checkPathName(std::string_view name) {
+  if (name.size() > path_max) return SysError::NameTooLong;
+  if (name.find('\0') != std::string_view::npos) return SysError::BadPathName;
+  return std::nullopt;
+}
+
+std::optional<SysError> toPathBuffer(std::string_view name, PathBuffer& out) {
+  if (auto err = checkPathName(name)) return err;
+  std::memcpy(out.bytes, name.data(), name.size());
+  out.bytes[name.size()] = '\0';
+  return std::nullopt;
+}
+
+namespace {
+
+// Reads into buf[0..len), retrying interruptions; returns bytes read, 0 at end, -1 on error.
+ssize_t readSome(int fd, char* buf, std::size_t len) {
+  for (;;) {
+    ssize_t n = ::read(fd, buf, len);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+}  // namespace
+
+std::optional<SysError> readWholeFile(std::string_view name, std::string& out, std::size_t limit) {
+  PathBuffer path;
+  if (auto err = toPathBuffer(name, path)) return err;
+  int fd;
+  do {
+    fd = ::open(path.bytes, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return classifyErrno(errno);
+
+  struct Closer {
+    int fd;
+    ~Closer() { closeQuietly(fd); }
+  } closer{fd};
+
+  struct stat st {};
+  std::size_t cap = 1024;
+  if (::fstat(fd, &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return SysError::IsDir;
+    if (S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) > limit)
+      return SysError::StreamTooLong;
+    if (st.st_size > 0) cap = static_cast<std::size_t>(st.st_size);
+  }
+  if (cap > limit) cap = limit;
+
+  out.clear();
+  out.resize(cap);
+  std::size_t len = 0;
+  for (;;) {
+    if (len == cap) {
+      if (cap >= limit) {
+        // Full at the limit: one more byte means the file is too long.
+        char probe;
+        ssize_t n = readSome(fd, &probe, 1);
+        if (n < 0) return classifyErrno(errno);
+        if (n > 0) return SysError::StreamTooLong;
+        break;
+      }
+      std::size_t grown = cap + cap / 2 + 64;
+      cap = grown > limit ? limit : grown;
+      out.resize(cap);
+    }
+    ssize_t n = readSome(fd, out.data() + len, cap - len);
+    if (n < 0) return classifyErrno(errno);
+    if (n == 0) break;
+    len += static_cast<std::size_t>(n);
+  }
+  out.resize(len);
+  return std::nullopt;
+}
+
+std::optional<SysError> writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return classifyErrno(errno);
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return std::nullopt;
+}
+
+void closeQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace zandle

@@ -1,0 +1,38 @@
+// Whole-file reading with a size limit, and the checks every file name passes before it
+// reaches the system. Both interpreters read scripts this way; the vm escapes share it.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sys_error.hpp"
+
+namespace zandle {
+
+// The largest file either interpreter reads whole: 512 MiB.
+inline constexpr std::size_t file_size_max = std::size_t{1} << 29;
+
+// A name the system can take: at most path_max bytes and no zero byte (a name must never
+// be cut short silently). Returns the failure, or nothing when the name is usable.
+std::optional<SysError> checkPathName(std::string_view name);
+
+// Copies a checked name into a zero-terminated buffer of path_max + 1 bytes.
+struct PathBuffer {
+  char bytes[path_max + 1];
+};
+std::optional<SysError> toPathBuffer(std::string_view name, PathBuffer& out);
+
+// Reads the whole file `name` (relative to the working directory) into `out`. Fails with
+// StreamTooLong when it holds more than `limit` bytes; the descriptor is always closed.
+// Allocation failure propagates as std::bad_alloc.
+std::optional<SysError> readWholeFile(std::string_view name, std::string& out,
+                                      std::size_t limit = file_size_max);
+
+// Writes all of `data` to `fd`, retrying partial and interrupted writes.
+std::optional<SysError> writeAll(int fd, std::string_view data);
+
+// Closes a descriptor, ignoring the outcome (the data is already written or abandoned).
+void closeQuietly(int fd);
+
+}  // namespace zandle

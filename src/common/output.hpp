@@ -1,0 +1,39 @@
+// Where a program's output goes. The interpreters write through a Sink so that an embedder,
+// a test or a fuzzer can collect or discard output instead of writing to a descriptor.
+#pragma once
+#include <string_view>
+
+namespace zandle {
+
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Writes all bytes; failures are ignored, as the languages ignore failed prints.
+  virtual void write(std::string_view bytes) = 0;
+};
+
+// Writes straight to a descriptor, unbuffered, so nothing is pending when a run ends.
+class FdSink final : public Sink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  void write(std::string_view bytes) override;
+
+ private:
+  int fd_;
+};
+
+// Discards everything.
+class NullSink final : public Sink {
+ public:
+  void write(std::string_view) override {}
+};
+
+FdSink& stdoutSink();
+FdSink& stderrSink();
+
+// Makes SIGPIPE harmless: a write to a closed pipe then fails instead of ending the process.
+// A handler that does nothing (rather than ignoring the signal) lets child processes start
+// with the default disposition.
+void makeSigpipeHarmless();
+
+}  // namespace zandle

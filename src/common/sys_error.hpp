@@ -1,0 +1,51 @@
+// Names for failures of the operating system, shared by both interpreters so that a failing
+// open, read, chdir or fork is reported under the same name everywhere. Each program's own
+// error enum starts with this list, in this order, so a SysError converts by value.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#define ZANDLE_SYS_ERRORS(X)                                                                       \
+  X(FileNotFound)                                                                                  \
+  X(AccessDenied)                                                                                  \
+  X(IsDir)                                                                                         \
+  X(NotDir)                                                                                        \
+  X(NameTooLong)                                                                                   \
+  X(BadPathName)                                                                                   \
+  X(SymLinkLoop)                                                                                   \
+  X(ProcessFdQuotaExceeded)                                                                        \
+  X(SystemFdQuotaExceeded)                                                                         \
+  X(SystemResources)                                                                               \
+  X(InputOutput)                                                                                   \
+  X(FileSystem)                                                                                    \
+  X(FileTooBig)                                                                                    \
+  X(NoSpaceLeft)                                                                                   \
+  X(DiskQuota)                                                                                     \
+  X(ReadOnlyFileSystem)                                                                            \
+  X(FileBusy)                                                                                      \
+  X(DeviceBusy)                                                                                    \
+  X(NoDevice)                                                                                      \
+  X(BrokenPipe)                                                                                    \
+  X(StreamTooLong)                                                                                 \
+  X(CurrentWorkingDirectoryUnlinked)                                                               \
+  X(Unexpected)
+
+namespace zandle {
+
+enum class SysError : std::uint8_t {
+#define ZANDLE_ENUM_ITEM(name) name,
+  ZANDLE_SYS_ERRORS(ZANDLE_ENUM_ITEM)
+#undef ZANDLE_ENUM_ITEM
+};
+
+// The usual classification of an errno value; values without a name of their own are
+// Unexpected.
+SysError classifyErrno(int err);
+
+std::string_view sysErrorName(SysError e);
+
+// The longest file or directory name a script may pass: names go to the system in a
+// 1024-byte buffer that also holds the terminating zero.
+inline constexpr std::size_t path_max = 1023;
+
+}  // namespace zandle

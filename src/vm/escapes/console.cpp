@@ -1,0 +1,48 @@
+// Print, PrintLn and Input: the console. Everything the interpreter writes goes to the
+// machine's output (standard error for the command-line program).
+#include <cstring>
+
+#include "escapes.hpp"
+
+namespace zandle::vm::escapes {
+
+const std::string* argument(Machine& m, std::string_view arg_var) {
+  const std::string* name = m.data().find(arg_var);
+  if (name == nullptr) return nullptr;
+  return m.data().find(*name);
+}
+
+void print(Machine& m) {
+  const std::string* text = argument(m, "ARG1");
+  if (text == nullptr) return;
+  // Short texts go out with their newline in one write.
+  char line[512];
+  if (text->size() < sizeof line) {
+    std::memcpy(line, text->data(), text->size());
+    line[text->size()] = '\n';
+    m.output().write(std::string_view(line, text->size() + 1));
+  } else {
+    m.output().write(*text);
+    m.output().write("\n");
+  }
+}
+
+void printLn(Machine& m) {
+  const std::string* text = argument(m, "ARG1");
+  if (text == nullptr) return;
+  m.output().write(*text);
+}
+
+void input(Machine& m) {
+  // A line may hold 1023 bytes before its newline, or 1024 when the input ends it.
+  std::string_view line;
+  switch (m.input().readLine(1023, 1024, line)) {
+    case LineStatus::ok: break;
+    case LineStatus::end_of_stream: fail(Error::EndOfStream);
+    case LineStatus::stream_too_long: fail(Error::StreamTooLong);
+    case LineStatus::read_failed: fail(Error::ReadFailed);
+  }
+  m.data().store("input", line);
+}
+
+}  // namespace zandle::vm::escapes

@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Runs end-to-end cases against a built program.
+
+A case file holds cases one after another. Each case opens with a title line
+"=== title" and consists of sections, each opened by a line "--- name [modifiers]":
+
+  script [nonl|python]   the script, written to script.znd in the case's own temporary
+                         directory (the working directory of the run)
+  stdin [nonl|python]    standard input (default: empty, closed)
+  args                   one line of arguments, split like a shell would; "{script}" is
+                         the script's name. Default: the script's name alone
+  env                    lines NAME=VALUE set in the environment; a line NAME removes it
+  file NAME [nonl|python] a file created in the working directory before the run
+  setup                  shell commands run in the working directory before the run
+  check                  shell commands run afterwards; they must exit 0
+  stdout [nonl|regex|python|subst]
+  stderr [nonl|regex|python|subst]
+                         the expected output (default: nothing at all)
+  status N               the expected exit status (default 0)
+  timeout N              seconds before the run counts as hung (default 20)
+  ulimit-v KB            address-space limit of the run (skipped under sanitizers)
+  as-nobody              run with an unprivileged user id when started as root
+  no-sanitizer           skip the case in sanitizer builds
+
+Section text is the lines up to the next section, each ending in a newline; "nonl" drops
+the final newline, "python" evaluates the text as a Python expression giving bytes or str,
+"regex" matches the output against the text as a regular expression (whole output), and
+"subst" replaces {prog} with the program path and {dir} with the working directory.
+Lines starting with "#" before the first case are comments.
+"""
+
+import argparse
+import os
+import re
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+SECTION_RE = re.compile(r"^--- (\S+)(.*)$")
+
+
+class Case:
+    def __init__(self, title, line):
+        self.title = title
+        self.line = line
+        self.sections = {}
+        self.files = []
+
+    def text(self, name, default=None):
+        return self.sections.get(name, (None, default))[1]
+
+    def mods(self, name):
+        return self.sections.get(name, ([], None))[0]
+
+
+def finish_text(lines, mods):
+    text = "".join(lines)
+    if "python" in mods:
+        value = eval(text, {})  # test data only: expressions written in the case files
+        return value.encode("latin-1") if isinstance(value, str) else value
+    if "nonl" in mods and text.endswith("\n"):
+        text = text[:-1]
+    return text.encode("utf-8", "surrogateescape")
+
+
+def parse_cases(path):
+    cases = []
+    case = None
+    current = None  # (kind, key, mods, lines)
+
+    def close_section():
+        nonlocal current
+        if current is None:
+            return
+        kind, key, mods, lines = current
+        if kind == "file":
+            case.files.append((key, finish_text(lines, mods)))
+        else:
+            case.sections[key] = (mods, finish_text(lines, mods))
+        current = None
+
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        for number, line in enumerate(f, 1):
+            if line.startswith("=== "):
+                close_section()
+                case = Case(line[4:].strip(), number)
+                cases.append(case)
+                continue
+            if case is None:
+                if line.strip() and not line.startswith("#"):
+                    raise SystemExit(f"{path}:{number}: text before the first case")
+                continue
+            m = SECTION_RE.match(line.rstrip("\n"))
+            if m:
+                close_section()
+                name, rest = m.group(1), m.group(2).split()
+                if name in ("status", "timeout", "ulimit-v"):
+                    case.sections[name] = ([], int(rest[0]))
+                elif name in ("as-nobody", "no-sanitizer"):
+                    case.sections[name] = ([], True)
+                elif name == "file":
+                    current = ("file", rest[0], rest[1:], [])
+                else:
+                    current = ("section", name, rest, [])
+                continue
+            if current is None:
+                if line.strip():
+                    raise SystemExit(f"{path}:{number}: text outside a section")
+                continue
+            current[3].append(line)
+    close_section()
+    return cases
+
+
+def drop_privileges():
+    os.setgroups([])
+    os.setgid(65534)
+    os.setuid(65534)
+
+
+def run_case(case, program, sanitized):
+    if sanitized and (case.text("no-sanitizer") or case.text("ulimit-v")):
+        return None, "skipped under sanitizers"
+    workdir = tempfile.mkdtemp(prefix="zandle-case-")
+    os.chmod(workdir, 0o777)
+    try:
+        script = case.text("script")
+        if script is not None:
+            with open(os.path.join(workdir, "script.znd"), "wb") as f:
+                f.write(script)
+        for name, content in case.files:
+            with open(os.path.join(workdir, name), "wb") as f:
+                f.write(content)
+        env = dict(os.environ)
+        env_text = case.text("env")
+        if env_text:
+            for line in env_text.decode().splitlines():
+                if line.strip():
+                    key, _, value = line.partition("=")
+                    if value == "" and not _:
+                        env.pop(key, None)
+                    else:
+                        env[key] = value
+        setup = case.text("setup")
+        if setup:
+            r = subprocess.run(["sh", "-c", setup.decode()], cwd=workdir, env=env,
+                               capture_output=True)
+            if r.returncode != 0:
+                return False, f"setup failed: {r.stderr.decode(errors='replace')}"
+        args_text = case.text("args")
+        if args_text is None:
+            args = ["script.znd"]
+        else:
+            args = [a.replace("{script}", "script.znd")
+                    for a in shlex.split(args_text.decode("utf-8", "surrogateescape"))]
+        limit = case.text("ulimit-v")
+        nobody = case.text("as-nobody") and os.geteuid() == 0
+
+        def preexec():
+            signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+            if limit:
+                import resource
+                resource.setrlimit(resource.RLIMIT_AS, (limit * 1024, limit * 1024))
+            if nobody:
+                drop_privileges()
+
+        stdin = case.text("stdin", b"")
+        timeout = case.text("timeout", 20)
+        try:
+            r = subprocess.run([program] + args, input=stdin, capture_output=True, cwd=workdir,
+                               env=env, timeout=timeout, preexec_fn=preexec)
+        except subprocess.TimeoutExpired:
+            return False, f"no exit within {timeout} s (hang)"
+        problems = []
+        expected_status = case.text("status", 0)
+        if r.returncode != expected_status:
+            problems.append(f"exit status {r.returncode}, expected {expected_status}")
+        for stream, actual in (("stdout", r.stdout), ("stderr", r.stderr)):
+            expected = case.text(stream, b"")
+            mods = case.mods(stream)
+            if "subst" in mods:
+                expected = expected.replace(b"{prog}", program.encode()).replace(
+                    b"{dir}", os.path.realpath(workdir).encode())
+            if "regex" in mods:
+                ok = re.fullmatch(expected, actual, re.DOTALL) is not None
+            else:
+                ok = expected == actual
+            if not ok:
+                problems.append(f"{stream} differs\n  expected: {show(expected)}\n"
+                                f"  actual:   {show(actual)}")
+        check = case.text("check")
+        if check and not problems:
+            c = subprocess.run(["sh", "-c", check.decode()], cwd=workdir, env=env,
+                               capture_output=True)
+            if c.returncode != 0:
+                problems.append("check failed: " +
+                                (c.stdout + c.stderr).decode(errors="replace").strip())
+        return not problems, "\n".join(problems)
+    finally:
+        subprocess.run(["chmod", "-R", "u+rwx", workdir], capture_output=True)
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def show(data, limit=600):
+    text = repr(data)
+    return text if len(text) <= limit else text[:limit] + f"... ({len(data)} bytes)"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("--filter", default="")
+    parser.add_argument("files", nargs="+")
+    opts = parser.parse_args()
+    program = os.path.abspath(opts.program)
+    failed = passed = skipped = 0
+    for path in opts.files:
+        for case in parse_cases(path):
+            if opts.filter and opts.filter not in case.title:
+                continue
+            ok, message = run_case(case, program, opts.sanitized)
+            where = f"{os.path.basename(path)}:{case.line}"
+            if ok is None:
+                skipped += 1
+            elif ok:
+                passed += 1
+            else:
+                failed += 1
+                print(f"FAIL {where}: {case.title}\n  {message}")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
