@@ -1,5 +1,8 @@
 # Run as a script: turns the bytes of IN into a C++ source OUT defining SYMBOL.
 file(READ ${IN} hex HEX)
+if(STRIP_FINAL_NEWLINE)
+  string(REGEX REPLACE "0a$" "" hex "${hex}")
+endif()
 string(LENGTH "${hex}" hex_len)
 math(EXPR size "${hex_len} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," body "${hex}")

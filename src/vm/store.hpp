@@ -44,6 +44,8 @@ class Variables {
     }
   }
 
+  void store(std::string_view name, const char* value) { store(name, std::string_view(value)); }
+
   std::size_t size() const { return map_.size(); }
 
  private:

@@ -16,13 +16,17 @@ A case file holds cases one after another. Each case opens with a title line
   stdout [nonl|regex|python|subst]
   stderr [nonl|regex|python|subst]
                          the expected output (default: nothing at all)
-  status N               the expected exit status (default 0)
+  status N[,N...]        the expected exit status, or any of several (default 0)
   timeout N              seconds before the run counts as hung (default 20)
   ulimit-v KB            address-space limit of the run (skipped under sanitizers)
   as-nobody              run with an unprivileged user id when started as root
   no-sanitizer           skip the case in sanitizer builds
+  broken-stdout, broken-stderr
+                         the stream is a pipe whose reading end is already closed, so
+                         every write to it fails
 
-Section text is the lines up to the next section, each ending in a newline; "nonl" drops
+Section text is the lines up to the next section, each ending in a newline (blank lines
+before the next case are separators; write such output with "python"); "nonl" drops
 the final newline, "python" evaluates the text as a Python expression giving bytes or str,
 "regex" matches the output against the text as a regular expression (whole output), and
 "subst" replaces {prog} with the program path and {dir} with the working directory.
@@ -71,11 +75,15 @@ def parse_cases(path):
     case = None
     current = None  # (kind, key, mods, lines)
 
-    def close_section():
+    def close_section(at_case_end=False):
         nonlocal current
         if current is None:
             return
         kind, key, mods, lines = current
+        if at_case_end:
+            # Blank lines before the next case separate cases; they are not content.
+            while lines and lines[-1] == "\n":
+                lines.pop()
         if kind == "file":
             case.files.append((key, finish_text(lines, mods)))
         else:
@@ -85,7 +93,7 @@ def parse_cases(path):
     with open(path, encoding="utf-8", errors="surrogateescape") as f:
         for number, line in enumerate(f, 1):
             if line.startswith("=== "):
-                close_section()
+                close_section(at_case_end=True)
                 case = Case(line[4:].strip(), number)
                 cases.append(case)
                 continue
@@ -97,9 +105,11 @@ def parse_cases(path):
             if m:
                 close_section()
                 name, rest = m.group(1), m.group(2).split()
-                if name in ("status", "timeout", "ulimit-v"):
+                if name == "status":
+                    case.sections[name] = ([], [int(v) for v in rest[0].split(",")])
+                elif name in ("timeout", "ulimit-v"):
                     case.sections[name] = ([], int(rest[0]))
-                elif name in ("as-nobody", "no-sanitizer"):
+                elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr"):
                     case.sections[name] = ([], True)
                 elif name == "file":
                     current = ("file", rest[0], rest[1:], [])
@@ -111,7 +121,7 @@ def parse_cases(path):
                     raise SystemExit(f"{path}:{number}: text outside a section")
                 continue
             current[3].append(line)
-    close_section()
+    close_section(at_case_end=True)
     return cases
 
 
@@ -169,16 +179,33 @@ def run_case(case, program, sanitized):
 
         stdin = case.text("stdin", b"")
         timeout = case.text("timeout", 20)
+        streams = {}
+        broken = []
+        for stream in ("stdout", "stderr"):
+            if case.text("broken-" + stream):
+                read_end, write_end = os.pipe()
+                os.close(read_end)
+                streams[stream] = write_end
+                broken.append(write_end)
+            else:
+                streams[stream] = subprocess.PIPE
         try:
-            r = subprocess.run([program] + args, input=stdin, capture_output=True, cwd=workdir,
-                               env=env, timeout=timeout, preexec_fn=preexec)
+            r = subprocess.run([program] + args, input=stdin, stdout=streams["stdout"],
+                               stderr=streams["stderr"], cwd=workdir, env=env,
+                               timeout=timeout, preexec_fn=preexec)
         except subprocess.TimeoutExpired:
             return False, f"no exit within {timeout} s (hang)"
+        finally:
+            for fd in broken:
+                os.close(fd)
         problems = []
-        expected_status = case.text("status", 0)
-        if r.returncode != expected_status:
-            problems.append(f"exit status {r.returncode}, expected {expected_status}")
+        expected_status = case.text("status", [0])
+        if r.returncode not in expected_status:
+            problems.append(f"exit status {r.returncode}, expected "
+                            + " or ".join(map(str, expected_status)))
         for stream, actual in (("stdout", r.stdout), ("stderr", r.stderr)):
+            if actual is None:
+                continue
             expected = case.text(stream, b"")
             mods = case.mods(stream)
             if "subst" in mods:
