@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Times the Zandle programs against Lua 5.4 and Python 3 on the same work.
+
+Every benchmark is a set of equivalent programs, one per language. They run interleaved,
+round after round, in one process of this script, so that a slow moment of the machine
+hits all of them alike; the table gives medians of wall time and of peak resident memory,
+and the ratio of each program to Lua's figure from the same run.
+
+Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--list]
+Needs lua5.4 (apt-get install lua5.4) for the reference figures.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+# ---------------------------------------------------------------------------------------
+# Benchmark programs. Each function returns {language: (file suffix, program text)}.
+
+def vm_million_lines():
+    """1,000,000 lines within the vm budgets: 9,990 additions, the rest no-ops."""
+    total, adds = 1_000_000, 9_990
+    head_vm = ["New x '0'"]
+    tail_vm = ["New ARG1 'x'", "Escape Print"]
+    fillers = total - adds - len(head_vm) - len(tail_vm)
+    # Spread the additions evenly among no-op lines (unknown keywords and stray Ends).
+    vm, lua, py = list(head_vm), ["x = 0"], ["x = 0"]
+    every = (fillers + adds) // adds
+    made_adds = 0
+    for i in range(fillers + adds):
+        if i % every == 0 and made_adds < adds:
+            vm.append('New x "x + 1"')
+            lua.append("x = x + 1")
+            py.append("x = x + 1")
+            made_adds += 1
+        else:
+            vm.append("End" if i % 2 else "Nop x")
+            lua.append("do end")
+            py.append("pass")
+    assert made_adds == adds
+    vm += tail_vm
+    lua.append('io.stderr:write(x, "\\n")')
+    py.append("import sys; sys.stderr.write(str(x) + '\\n')")
+    assert len(vm) == total
+    return {"vm": (".znd", "\n".join(vm) + "\n"), "lua": (".lua", "\n".join(lua) + "\n"),
+            "python": (".py", "\n".join(py) + "\n")}
+
+
+def empty_program():
+    return {"vm": (".znd", ""), "zndvm": (".znd", ""), "lua": (".lua", ""),
+            "python": (".py", "")}
+
+
+BENCHMARKS = [
+    # name, generator, languages, rounds (default)
+    ("vm: 1,000,000-line script", vm_million_lines, ["vm", "lua", "python"], 15),
+    ("start-up: empty program", empty_program, ["vm", "zndvm", "lua", "python"], 200),
+]
+
+
+# ---------------------------------------------------------------------------------------
+
+def command(language, path, build):
+    if language == "vm":
+        return [os.path.join(build, "vm"), path]
+    if language == "zndvm":
+        return [os.path.join(build, "zndvm"), path]
+    if language == "lua":
+        return [shutil.which("lua5.4") or "lua5.4", path]
+    if language == "python":
+        return [sys.executable, path]
+    raise ValueError(language)
+
+
+def run_once(cmd, measure_rss):
+    """Wall time in seconds of one run, and its peak resident set in KiB when asked.
+
+    Time is measured on a direct child; memory through the small peak_rss launcher, whose
+    own fork adds only a few pages where this runner's fork would add all of its memory."""
+    with open(os.devnull, "wb") as null:
+        if measure_rss:
+            r = subprocess.run([PEAK_RSS] + cmd, stdin=subprocess.DEVNULL, stdout=null,
+                               stderr=subprocess.PIPE)
+            fields = dict(f.split("=") for f in r.stderr.decode().split()[-2:])
+            if fields.get("status") != "0":
+                raise SystemExit(f"benchmark command failed: {' '.join(cmd)}")
+            return None, int(fields["peak_rss_kib"])
+        start = time.perf_counter()
+        proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=null, stderr=null)
+        elapsed = time.perf_counter() - start
+    if proc.returncode != 0:
+        raise SystemExit(f"benchmark command failed ({proc.returncode}): {' '.join(cmd)}")
+    return elapsed, None
+
+
+PEAK_RSS = None
+
+
+def build_peak_rss(work):
+    global PEAK_RSS
+    PEAK_RSS = os.path.join(work, "peak_rss")
+    subprocess.run(["cc", "-O2", "-static", "-o", PEAK_RSS, os.path.join(HERE, "peak_rss.c")],
+                   check=True)
+
+
+def stripped_size(path):
+    with tempfile.TemporaryDirectory() as d:
+        out = os.path.join(d, "stripped")
+        subprocess.run(["strip", "-o", out, path], check=True)
+        return os.path.getsize(out)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--rounds", type=int, default=0, help="override rounds per benchmark")
+    parser.add_argument("--only", default="", help="run benchmarks whose name contains this")
+    parser.add_argument("--list", action="store_true")
+    opts = parser.parse_args()
+    build = os.path.abspath(opts.build)
+    if opts.list:
+        for name, *_ in BENCHMARKS:
+            print(name)
+        return 0
+    if not shutil.which("lua5.4"):
+        print("lua5.4 is missing (apt-get install lua5.4)", file=sys.stderr)
+        return 1
+
+    print(f"{'benchmark':34} {'program':8} {'median':>10} {'ratio/lua':>9} "
+          f"{'peak RSS':>10} {'ratio/lua':>9}")
+    with tempfile.TemporaryDirectory(prefix="zandle-bench-") as work:
+        build_peak_rss(work)
+        for name, generate, languages, rounds in BENCHMARKS:
+            if opts.only and opts.only not in name:
+                continue
+            languages = [l for l in languages
+                         if l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l))]
+            rounds = opts.rounds or rounds
+            programs = generate()
+            cmds = {}
+            for lang in languages:
+                suffix, text = programs[lang]
+                path = os.path.join(work, f"{name.split(':')[0]}-{lang}{suffix}".replace(" ", "_"))
+                with open(path, "w") as f:
+                    f.write(text)
+                cmds[lang] = command(lang, path, build)
+            times = {l: [] for l in languages}
+            rss = {l: [] for l in languages}
+            for lang in languages:  # one warm-up run each
+                run_once(cmds[lang], False)
+            for r in range(rounds):
+                order = languages[r % len(languages):] + languages[:r % len(languages)]
+                for lang in order:
+                    times[lang].append(run_once(cmds[lang], False)[0])
+                    if r < 5:
+                        rss[lang].append(run_once(cmds[lang], True)[1])
+            lua_t = statistics.median(times["lua"])
+            lua_m = statistics.median(rss["lua"])
+            for lang in languages:
+                t = statistics.median(times[lang])
+                m = statistics.median(rss[lang])
+                print(f"{name:34} {lang:8} {t * 1000:8.2f}ms {t / lua_t:9.2f} "
+                      f"{m:8.0f}KB {m / lua_m:9.2f}", flush=True)
+    for prog in ("vm", "zndvm"):
+        path = os.path.join(build, prog)
+        if os.path.exists(path):
+            print(f"size: {prog} stripped {stripped_size(path)} bytes")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
