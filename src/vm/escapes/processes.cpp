@@ -1,11 +1,11 @@
 // SpawnProc, WaitPid and Exit: child processes and the end of the interpreter itself.
 // Everything the child needs is prepared before fork, so that the child only calls execve
-// and _exit; it inherits the standard streams and the environment, nothing else.
+// and _exit. It shares the standard streams, the environment and the working directory.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 
 #include "common/decimal.hpp"
 #include "escapes.hpp"
