@@ -12,6 +12,14 @@ const std::string* argument(Machine& m, std::string_view arg_var) {
   return m.data().find(*name);
 }
 
+void storeResult(Machine& m, std::string_view name, std::string&& value) {
+  m.data().store(name, std::move(value));
+}
+
+void storeResult(Machine& m, std::string_view name, std::string_view value) {
+  m.data().store(name, std::string(value));
+}
+
 void print(Machine& m) {
   const std::string* text = argument(m, "ARG1");
   if (text == nullptr) return;
@@ -42,7 +50,7 @@ void input(Machine& m) {
     case LineStatus::stream_too_long: fail(Error::StreamTooLong);
     case LineStatus::read_failed: fail(Error::ReadFailed);
   }
-  m.data().store("input", line);
+  storeResult(m, "input", line);
 }
 
 }  // namespace zandle::vm::escapes
