@@ -40,7 +40,8 @@ class Arena {
 
   // Forgets everything handed out but keeps the largest block for reuse.
   void reset() {
-    if (head_ == nullptr) return;
+    used_ = 0;
+    if (head_ == nullptr || head_->prev == nullptr) return;  // the usual case: one block
     Block* keep = head_;
     for (Block* b = head_->prev; b != nullptr;) {
       Block* prev = b->prev;
