@@ -88,6 +88,21 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// m * 10^e read correctly rounded. When m < 2^53 and |e| <= 22 both factors are exact doubles
+// and one IEEE operation rounds the true value once; otherwise the C library reads it.
+double decimalToDouble(std::uint64_t m, std::int64_t e) {
+  if (m < (std::uint64_t{1} << 53) && e >= -22 && e <= 22) {
+    const double d = static_cast<double>(m);
+    return e >= 0 ? d * exact_powers_of_ten[e] : d / exact_powers_of_ten[-e];
+  }
+  char buf[48];
+  char* p = buf + formatU64(m, buf).size();
+  *p++ = 'e';
+  p += formatI64(e, p).size();
+  *p = '\0';
+  return std::strtod(buf, nullptr);
+}
+
 // Decimal form: digits (leading zeros skipped) and a power of ten, value = digits * 10^exp10.
 bool readDecimal(std::string_view t, std::size_t i, bool negative, double& out) {
   char digits[decimal_kept_max + 32];
@@ -133,19 +148,19 @@ bool readDecimal(std::string_view t, std::size_t i, bool negative, double& out) 
   double magnitude;
   if (kept == 0) {
     magnitude = 0.0;
-  } else if (kept <= 15 && exp10 >= -22 && exp10 <= 22) {
-    // Both operands are exact doubles, so one IEEE operation rounds the true value once.
+  } else if (kept <= 15) {
     std::uint64_t m = 0;
     for (std::size_t k = 0; k < kept; ++k) m = m * 10 + static_cast<std::uint64_t>(digits[k] - '0');
-    double d = static_cast<double>(m);
-    magnitude = exp10 >= 0 ? d * exact_powers_of_ten[exp10] : d / exact_powers_of_ten[-exp10];
+    magnitude = decimalToDouble(m, clampExponent(exp10));
   } else {
     if (sticky) {
       digits[kept++] = '1';
       --exp10;
     }
-    std::snprintf(digits + kept, sizeof digits - kept, "e%lld",
-                  static_cast<long long>(clampExponent(exp10)));
+    char* p = digits + kept;
+    *p++ = 'e';
+    p += formatI64(clampExponent(exp10), p).size();
+    *p = '\0';
     magnitude = std::strtod(digits, nullptr);
   }
   out = negative ? -magnitude : magnitude;
@@ -200,8 +215,10 @@ bool readHex(std::string_view t, std::size_t i, bool negative, double& out) {
       digits[kept++] = '1';
       exp2 -= 4;
     }
-    std::snprintf(digits + kept, sizeof digits - kept, "p%lld",
-                  static_cast<long long>(clampExponent(exp2)));
+    char* p = digits + kept;
+    *p++ = 'p';
+    p += formatI64(clampExponent(exp2), p).size();
+    *p = '\0';
     magnitude = std::strtod(digits, nullptr);
   }
   out = negative ? -magnitude : magnitude;
@@ -223,10 +240,25 @@ constexpr std::uint64_t powerOfTen(int n) {
 }
 
 // Reads the candidate back; the candidate round-trips when this gives x again.
-double readBack(Decimal d) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%llue%d", static_cast<unsigned long long>(d.digits), d.exp10);
-  return std::strtod(buf, nullptr);
+double readBack(Decimal d) { return decimalToDouble(d.digits, d.exp10); }
+
+// Guesses the fifteen-digit decimal of x from x * 10^k in double arithmetic, which is off by
+// at most one unit, and keeps a guess only when it reads back exactly as x. Covers the
+// common numbers of at most fifteen significant digits without the C library's printf.
+bool guessFifteenDigits(double x, Decimal& out) {
+  if (!(x >= 1e-8 && x < 1e37)) return false;
+  const int k = 14 - static_cast<int>(std::floor(std::log10(x)));
+  if (k < -22 || k > 22) return false;
+  const double y = k >= 0 ? x * exact_powers_of_ten[k] : x / exact_powers_of_ten[-k];
+  const auto m = static_cast<std::uint64_t>(std::llround(y));
+  for (std::uint64_t candidate : {m, m - 1, m + 1}) {
+    if (candidate == 0 || candidate >= 1'000'000'000'000'000) continue;
+    if (decimalToDouble(candidate, -k) == x) {
+      out = {candidate, -k};
+      return true;
+    }
+  }
+  return false;
 }
 
 // The p-significant-digit decimal nearest to x, as the C library rounds it (exactly, ties to
@@ -280,7 +312,8 @@ Decimal shortestDecimal(double x) {
     // For a normal double, fifteen-digit decimals lie farther apart than its rounding
     // interval is wide, so at most one of them reads back as x and every shorter decimal is
     // among them: a fifteen-digit hit with its trailing zeros dropped is the shortest.
-    if (!roundTripDecimal(x, 15, d) && !roundTripDecimal(x, 16, d) &&
+    if (!guessFifteenDigits(x, d) && !roundTripDecimal(x, 15, d) &&
+        !roundTripDecimal(x, 16, d) &&
         !roundTripDecimal(x, 17, d)) {
       d = nearestDecimal(x, 17);  // 17 digits always round-trip
     }
