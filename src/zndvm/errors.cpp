@@ -1,0 +1,14 @@
+#include "errors.hpp"
+
+namespace zandle::zndvm {
+
+std::string_view errorName(Error e) {
+  static constexpr std::string_view names[] = {
+#define ZANDLE_NAME_ITEM(name) #name,
+      ZANDLE_SYS_ERRORS(ZANDLE_NAME_ITEM) ZANDLE_ZNDVM_ERRORS(ZANDLE_NAME_ITEM)
+#undef ZANDLE_NAME_ITEM
+  };
+  return names[static_cast<std::size_t>(e)];
+}
+
+}  // namespace zandle::zndvm

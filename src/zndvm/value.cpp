@@ -1,0 +1,465 @@
+#include "value.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/decimal.hpp"
+
+// Float text is converted by the C library's strtod and printf, which read correctly rounded
+// and print exact digits; the standard library's charconv for doubles would add about 160 kB
+// of tables to a program that must stay under 100 kB. Both C functions follow the locale, and
+// this program never changes it from "C", so the decimal point is always ".".
+
+namespace zandle::zndvm {
+
+namespace {
+
+bool isDec(char c) { return c >= '0' && c <= '9'; }
+
+bool isHex(char c) { return isDec(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// Reads one run of digits starting at i, where underscores may stand between two digits of
+// the run (any number of them); passes each digit to on_digit and returns the digit count.
+// Stops at the first byte that cannot continue the run, leaving i on it.
+template <class IsDigit, class OnDigit>
+std::size_t readRun(std::string_view t, std::size_t& i, IsDigit is_digit, OnDigit on_digit) {
+  std::size_t count = 0;
+  while (i < t.size()) {
+    char c = t[i];
+    if (is_digit(c)) {
+      on_digit(c);
+      ++count;
+      ++i;
+      continue;
+    }
+    if (c == '_' && count > 0) {
+      std::size_t j = i;
+      while (j < t.size() && t[j] == '_') ++j;
+      if (j < t.size() && is_digit(t[j])) {
+        i = j;
+        continue;
+      }
+    }
+    break;
+  }
+  return count;
+}
+
+// An optional sign and a run of decimal digits; the magnitude saturates far beyond any
+// exponent that still matters.
+bool readExponent(std::string_view t, std::size_t& i, std::int64_t& out) {
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+    negative = t[i] == '-';
+    ++i;
+  }
+  std::int64_t value = 0;
+  std::size_t digits = readRun(t, i, isDec, [&](char c) {
+    if (value < 1'000'000'000) value = value * 10 + (c - '0');
+  });
+  out = negative ? -value : value;
+  return digits > 0;
+}
+
+std::int64_t clampExponent(std::int64_t e) {
+  return e < -99999 ? -99999 : (e > 99999 ? 99999 : e);
+}
+
+// Significant digits beyond these cannot change a correctly rounded double (a rounding
+// boundary has at most 767 significant decimal digits); what is dropped survives as one
+// sticky nonzero digit so that a value just above a boundary is not taken for the boundary.
+constexpr std::size_t decimal_kept_max = 800;
+constexpr std::size_t hex_kept_max = 24;
+
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// m * 10^e read correctly rounded. When m < 2^53 and |e| <= 22 both factors are exact doubles
+// and one IEEE operation rounds the true value once; otherwise the C library reads it.
+double decimalToDouble(std::uint64_t m, std::int64_t e) {
+  if (m < (std::uint64_t{1} << 53) && e >= -22 && e <= 22) {
+    const double d = static_cast<double>(m);
+    return e >= 0 ? d * exact_powers_of_ten[e] : d / exact_powers_of_ten[-e];
+  }
+  char buf[48];
+  char* p = buf + formatU64(m, buf).size();
+  *p++ = 'e';
+  p += formatI64(e, p).size();
+  *p = '\0';
+  return std::strtod(buf, nullptr);
+}
+
+// Decimal form: digits (leading zeros skipped) and a power of ten, value = digits * 10^exp10.
+bool readDecimal(std::string_view t, std::size_t i, bool negative, double& out) {
+  char digits[decimal_kept_max + 32];
+  std::size_t kept = 0;
+  bool significant = false;
+  bool sticky = false;
+  std::int64_t exp10 = 0;
+  std::size_t n = readRun(t, i, isDec, [&](char c) {
+    if (!significant && c == '0') return;
+    significant = true;
+    if (kept < decimal_kept_max) {
+      digits[kept++] = c;
+    } else {
+      ++exp10;
+      sticky |= c != '0';
+    }
+  });
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    n += readRun(t, i, isDec, [&](char c) {
+      if (!significant && c == '0') {
+        --exp10;
+        return;
+      }
+      significant = true;
+      if (kept < decimal_kept_max) {
+        digits[kept++] = c;
+        --exp10;
+      } else {
+        sticky |= c != '0';
+      }
+    });
+  }
+  if (n == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    std::int64_t e;
+    if (!readExponent(t, i, e)) return false;
+    exp10 += e;
+  }
+  if (i != t.size()) return false;
+
+  double magnitude;
+  if (kept == 0) {
+    magnitude = 0.0;
+  } else if (kept <= 15) {
+    std::uint64_t m = 0;
+    for (std::size_t k = 0; k < kept; ++k) m = m * 10 + static_cast<std::uint64_t>(digits[k] - '0');
+    magnitude = decimalToDouble(m, clampExponent(exp10));
+  } else {
+    if (sticky) {
+      digits[kept++] = '1';
+      --exp10;
+    }
+    char* p = digits + kept;
+    *p++ = 'e';
+    p += formatI64(clampExponent(exp10), p).size();
+    *p = '\0';
+    magnitude = std::strtod(digits, nullptr);
+  }
+  out = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Hexadecimal form after "0x": value = hex digits * 2^exp2.
+bool readHex(std::string_view t, std::size_t i, bool negative, double& out) {
+  char digits[2 + hex_kept_max + 32] = {'0', 'x'};
+  std::size_t kept = 2;
+  bool significant = false;
+  bool sticky = false;
+  std::int64_t exp2 = 0;
+  std::size_t n = readRun(t, i, isHex, [&](char c) {
+    if (!significant && c == '0') return;
+    significant = true;
+    if (kept < 2 + hex_kept_max) {
+      digits[kept++] = c;
+    } else {
+      exp2 += 4;
+      sticky |= c != '0';
+    }
+  });
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    n += readRun(t, i, isHex, [&](char c) {
+      if (!significant && c == '0') {
+        exp2 -= 4;
+        return;
+      }
+      significant = true;
+      if (kept < 2 + hex_kept_max) {
+        digits[kept++] = c;
+        exp2 -= 4;
+      } else {
+        sticky |= c != '0';
+      }
+    });
+  }
+  if (n == 0) return false;
+  if (i < t.size() && (t[i] == 'p' || t[i] == 'P')) {
+    ++i;
+    std::int64_t e;
+    if (!readExponent(t, i, e)) return false;
+    exp2 += e;
+  }
+  if (i != t.size()) return false;
+
+  double magnitude = 0.0;
+  if (kept > 2) {
+    if (sticky) {
+      digits[kept++] = '1';
+      exp2 -= 4;
+    }
+    char* p = digits + kept;
+    *p++ = 'p';
+    p += formatI64(clampExponent(exp2), p).size();
+    *p = '\0';
+    magnitude = std::strtod(digits, nullptr);
+  }
+  out = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// ---- printing ----
+
+// A positive decimal: value = digits * 10^exp10.
+struct Decimal {
+  std::uint64_t digits;
+  int exp10;
+};
+
+constexpr std::uint64_t powerOfTen(int n) {
+  std::uint64_t p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+// Reads the candidate back; the candidate round-trips when this gives x again.
+double readBack(Decimal d) { return decimalToDouble(d.digits, d.exp10); }
+
+// Guesses the fifteen-digit decimal of x from x * 10^k in double arithmetic, which is off by
+// at most one unit, and keeps a guess only when it reads back exactly as x. Covers the
+// common numbers of at most fifteen significant digits without the C library's printf.
+bool guessFifteenDigits(double x, Decimal& out) {
+  if (!(x >= 1e-8 && x < 1e37)) return false;
+  const int k = 14 - static_cast<int>(std::floor(std::log10(x)));
+  if (k < -22 || k > 22) return false;
+  const double y = k >= 0 ? x * exact_powers_of_ten[k] : x / exact_powers_of_ten[-k];
+  const auto m = static_cast<std::uint64_t>(std::llround(y));
+  for (std::uint64_t candidate : {m, m - 1, m + 1}) {
+    if (candidate == 0 || candidate >= 1'000'000'000'000'000) continue;
+    if (decimalToDouble(candidate, -k) == x) {
+      out = {candidate, -k};
+      return true;
+    }
+  }
+  return false;
+}
+
+// The p-significant-digit decimal nearest to x, as the C library rounds it (exactly, ties to
+// even).
+Decimal nearestDecimal(double x, int p) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*e", p - 1, x);
+  std::uint64_t digits = 0;
+  const char* c = buf;
+  for (; *c != 'e'; ++c) {
+    if (isDec(*c)) digits = digits * 10 + static_cast<std::uint64_t>(*c - '0');
+  }
+  int exp10 = std::atoi(c + 1);
+  return {digits, exp10 - (p - 1)};
+}
+
+// Finds a p-digit decimal that reads back as x, preferring the nearest. When the nearest lies
+// outside x's rounding interval, only its neighbour on the other side of x can lie inside.
+bool roundTripDecimal(double x, int p, Decimal& out) {
+  Decimal d = nearestDecimal(x, p);
+  double back = readBack(d);
+  if (back == x) {
+    out = d;
+    return true;
+  }
+  const std::uint64_t low = powerOfTen(p - 1);
+  const std::uint64_t high = powerOfTen(p);
+  Decimal other = d;
+  if (back < x) {
+    if (++other.digits == high) other = {low, d.exp10 + 1};
+  } else {
+    if (other.digits == low) {
+      other = {high - 1, d.exp10 - 1};
+    } else {
+      --other.digits;
+    }
+  }
+  if (readBack(other) != x) return false;
+  out = other;
+  return true;
+}
+
+// Shortest digits that read back as x (finite, positive), the nearest among equally short.
+Decimal shortestDecimal(double x) {
+  Decimal d;
+  if (x < 9007199254740992.0 && x == std::floor(x)) {
+    // Below 2^53 neighbouring doubles are at most 1 apart, so no other integer, and hence no
+    // shorter decimal, reads back as this one.
+    d = {static_cast<std::uint64_t>(x), 0};
+  } else if (x >= 2.2250738585072014e-308) {
+    // For a normal double, fifteen-digit decimals lie farther apart than its rounding
+    // interval is wide, so at most one of them reads back as x and every shorter decimal is
+    // among them: a fifteen-digit hit with its trailing zeros dropped is the shortest.
+    if (!guessFifteenDigits(x, d) && !roundTripDecimal(x, 15, d) &&
+        !roundTripDecimal(x, 16, d) &&
+        !roundTripDecimal(x, 17, d)) {
+      d = nearestDecimal(x, 17);  // 17 digits always round-trip
+    }
+  } else {
+    // A subnormal's interval is wider; whether some p-digit decimal reads back as x only
+    // turns from no to yes as p grows, so search for the turning point.
+    int lo = 1, hi = 17;
+    d = nearestDecimal(x, 17);
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      Decimal hit;
+      if (roundTripDecimal(x, mid, hit)) {
+        hi = mid;
+        d = hit;
+      } else {
+        lo = mid + 1;
+      }
+    }
+  }
+  while (d.digits != 0 && d.digits % 10 == 0) {
+    d.digits /= 10;
+    ++d.exp10;
+  }
+  return d;
+}
+
+char* copyText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+char* fillZeros(char* out, long n) {
+  for (; n > 0; --n) *out++ = '0';
+  return out;
+}
+
+}  // namespace
+
+bool readFloat(std::string_view t, double& out) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+    negative = t[0] == '-';
+    i = 1;
+  }
+  std::string_view rest = t.substr(i);
+  if (rest.size() >= 3 && rest.size() <= 8) {
+    if (equalsIgnoringCase(rest, "inf") || equalsIgnoringCase(rest, "infinity")) {
+      out = negative ? -HUGE_VAL : HUGE_VAL;
+      return true;
+    }
+    if (equalsIgnoringCase(rest, "nan")) {
+      out = std::copysign(std::nan(""), negative ? -1.0 : 1.0);
+      return true;
+    }
+  }
+  if (rest.size() >= 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X')) {
+    return readHex(t, i + 2, negative, out);
+  }
+  return readDecimal(t, i, negative, out);
+}
+
+Value parseValue(std::string_view text) {
+  if (text.empty()) return Value::ofStr(text);
+  if (text[0] == '-') {
+    auto r = parseI64(text);
+    if (r.status == DecimalStatus::ok) return Value::ofSword(r.value);
+  } else if (isDec(text[0])) {
+    auto r = parseU64(text);
+    if (r.status == DecimalStatus::ok) return Value::ofWord(r.value);
+  }
+  double d;
+  if (readFloat(text, d)) return Value::ofFloat(d);
+  return Value::ofStr(text);
+}
+
+std::string_view formatFloat(double x, char* buf) {
+  char* out = buf;
+  if (std::signbit(x)) *out++ = '-';
+  if (std::isnan(x)) return {buf, static_cast<std::size_t>(copyText(out, "nan") - buf)};
+  if (std::isinf(x)) return {buf, static_cast<std::size_t>(copyText(out, "inf") - buf)};
+  if (x == 0) {
+    *out++ = '0';
+    return {buf, static_cast<std::size_t>(out - buf)};
+  }
+  Decimal d = shortestDecimal(std::fabs(x));
+  char digit_buf[24];
+  std::string_view digits = formatU64(d.digits, digit_buf);
+  const long n = static_cast<long>(digits.size());
+  const long p = n + d.exp10;  // digits before the decimal point
+  if (p <= 0) {
+    out = copyText(out, "0.");
+    out = fillZeros(out, -p);
+    out = copyText(out, digits);
+  } else if (p >= n) {
+    out = copyText(out, digits);
+    out = fillZeros(out, p - n);
+  } else {
+    out = copyText(out, digits.substr(0, static_cast<std::size_t>(p)));
+    *out++ = '.';
+    out = copyText(out, digits.substr(static_cast<std::size_t>(p)));
+  }
+  return {buf, static_cast<std::size_t>(out - buf)};
+}
+
+std::string_view valueToString(const Value& value, char* buf) {
+  switch (value.type) {
+    case Type::word: return formatU64(value.as.word, buf);
+    case Type::sword: return formatI64(value.as.sword, buf);
+    case Type::float_: return formatFloat(value.as.float_, buf);
+    case Type::str: break;
+  }
+  return value.text();
+}
+
+std::string_view valueToString(Arena& arena, const Value& value) {
+  if (value.type == Type::str) return value.text();
+  char buf[value_text_capacity];
+  return arena.copy(valueToString(value, buf));
+}
+
+bool isTrue(const Value& value) {
+  switch (value.type) {
+    case Type::word: return value.as.word == 0;
+    case Type::sword: return value.as.sword == 0;
+    case Type::float_: return std::bit_cast<std::uint64_t>(value.as.float_) == 0;
+    case Type::str: break;
+  }
+  return value.as.str.len == 1 && value.as.str.ptr[0] == '0';
+}
+
+Value persistValue(Arena& arena, const Value& value) {
+  if (value.type != Type::str) return value;
+  return Value::ofStr(arena.copy(value.text()));
+}
+
+bool identical(const Value& a, const Value& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case Type::word: return a.as.word == b.as.word;
+    case Type::sword: return a.as.sword == b.as.sword;
+    case Type::float_:
+      return std::bit_cast<std::uint64_t>(a.as.float_) == std::bit_cast<std::uint64_t>(b.as.float_);
+    case Type::str: break;
+  }
+  return a.text() == b.text();
+}
+
+}  // namespace zandle::zndvm

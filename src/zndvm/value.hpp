@@ -1,0 +1,92 @@
+// Typed values: the four kinds of datum a program handles, the one rule that turns text into
+// a value (parseValue) and the one rule that turns a value back into text (valueToString).
+// A str value is only a view: its bytes belong to whoever made it (a variable slot, an arena,
+// the program text), and copying a Value never copies them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/arena.hpp"
+
+namespace zandle::zndvm {
+
+enum class Type : std::uint8_t { word, sword, float_, str };
+
+struct StrRef {
+  const char* ptr;
+  std::size_t len;
+};
+
+struct Value {
+  union Payload {
+    std::uint64_t word;
+    std::int64_t sword;
+    double float_;
+    StrRef str;
+  } as;
+  Type type;
+
+  static constexpr Value ofWord(std::uint64_t v) {
+    Value r{};
+    r.as.word = v;
+    r.type = Type::word;
+    return r;
+  }
+  static constexpr Value ofSword(std::int64_t v) {
+    Value r{};
+    r.as.sword = v;
+    r.type = Type::sword;
+    return r;
+  }
+  static constexpr Value ofFloat(double v) {
+    Value r{};
+    r.as.float_ = v;
+    r.type = Type::float_;
+    return r;
+  }
+  static constexpr Value ofStr(std::string_view s) {
+    Value r{};
+    r.as.str = StrRef{s.data(), s.size()};
+    r.type = Type::str;
+    return r;
+  }
+
+  // The bytes of a str value.
+  constexpr std::string_view text() const { return {as.str.ptr, as.str.len}; }
+};
+
+// Comparison words: the language's truth is the word 0, falsehood the word 1.
+inline constexpr Value truth(bool holds) { return Value::ofWord(holds ? 0 : 1); }
+
+// Never fails: a text that is no number is a str viewing the very bytes of `text`.
+Value parseValue(std::string_view text);
+
+// The float rule on its own (sign, decimal or 0x-hexadecimal significand, exponent, inf,
+// infinity, nan), correctly rounded. Numeric operators read str operands with it.
+bool readFloat(std::string_view text, double& out);
+
+// Room for the longest printed number: "-0." then 323 zeros and "5" is 327 bytes.
+inline constexpr std::size_t value_text_capacity = 330;
+
+// A number is written into `buf` (at least value_text_capacity bytes) and the written part
+// returned; a str returns its own bytes and leaves `buf` alone. Allocates nothing.
+std::string_view valueToString(const Value& value, char* buf);
+
+// The same, with a number's text copied into `arena`.
+std::string_view valueToString(Arena& arena, const Value& value);
+
+// Shortest round-trip digits of a float laid out positionally (never an exponent).
+std::string_view formatFloat(double value, char* buf);
+
+// True exactly when the printed form is "0", decided without printing: a float is true only
+// as +0.0, because -0.0 prints "-0".
+bool isTrue(const Value& value);
+
+// A value whose str bytes (if any) are copied into `arena`; numbers come back unchanged.
+Value persistValue(Arena& arena, const Value& value);
+
+// Same type and same payload bits: floats by bit pattern, strs by bytes.
+bool identical(const Value& a, const Value& b);
+
+}  // namespace zandle::zndvm

@@ -1,0 +1,119 @@
+// The variable store: interning, lookups that create nothing, and slots that own their
+// string bytes (copies, reuse of capacity, and stores whose bytes alias a slot).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "variables.hpp"
+
+namespace zandle::zndvm {
+namespace {
+
+TEST(Variables, InternGivesOneStableSlotPerName) {
+  Variables vars;
+  const SlotId a = vars.intern("a");
+  const SlotId b = vars.intern("b");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(vars.intern("a"), a);
+  EXPECT_EQ(vars.name(b), "b");
+  EXPECT_EQ(vars.get(a), nullptr);  // interned, but holds no value yet
+  EXPECT_EQ(vars.find("a"), nullptr);
+  EXPECT_EQ(vars.slotCount(), 2u);
+  EXPECT_EQ(vars.find("c"), nullptr);
+  EXPECT_EQ(vars.slotCount(), 2u);  // a lookup creates nothing
+}
+
+TEST(Variables, NamesAreExactBytes) {
+  Variables vars;
+  const std::string with_nul("a\0b", 3);
+  vars.set("", Value::ofWord(1));
+  vars.set(with_nul, Value::ofWord(2));
+  vars.set("a", Value::ofWord(3));
+  vars.set("A", Value::ofWord(4));
+  vars.set("a_long_name_over_eight_bytes", Value::ofWord(5));
+  vars.set("a_long_name_over_eight_bytez", Value::ofWord(6));
+  EXPECT_EQ(vars.find("")->as.word, 1u);
+  EXPECT_EQ(vars.find(with_nul)->as.word, 2u);
+  EXPECT_EQ(vars.find("a")->as.word, 3u);
+  EXPECT_EQ(vars.find("A")->as.word, 4u);
+  EXPECT_EQ(vars.find("a_long_name_over_eight_bytes")->as.word, 5u);
+  EXPECT_EQ(vars.find("a_long_name_over_eight_bytez")->as.word, 6u);
+  EXPECT_EQ(vars.find(std::string_view("a\0", 2)), nullptr);
+}
+
+TEST(Variables, ManyNamesStayFindableAndSlotsDoNotMove) {
+  Variables vars;
+  vars.set("first", Value::ofWord(42));
+  const Value* first = vars.find("first");
+  for (std::uint64_t i = 0; i < 20000; ++i) vars.set("v" + std::to_string(i), Value::ofWord(i));
+  EXPECT_EQ(vars.find("first"), first);  // interning thousands of names moved nothing
+  for (std::uint64_t i = 0; i < 20000; ++i) {
+    const Value* v = vars.find("v" + std::to_string(i));
+    ASSERT_NE(v, nullptr);
+    ASSERT_EQ(v->as.word, i);
+  }
+}
+
+TEST(Variables, StoringCopiesTheBytes) {
+  Variables vars;
+  std::string source = "hello";
+  vars.set("s", Value::ofStr(source));
+  source[0] = 'j';
+  EXPECT_EQ(vars.find("s")->text(), "hello");
+  vars.set("s", Value::ofFloat(1.5));  // a number replaces a string, and back
+  EXPECT_EQ(vars.find("s")->type, Type::float_);
+  vars.set("s", Value::ofStr(""));
+  EXPECT_EQ(vars.find("s")->type, Type::str);
+  EXPECT_EQ(vars.find("s")->text(), "");
+}
+
+TEST(Variables, ReassigningReusesTheSlotsMemory) {
+  Variables vars;
+  const SlotId s = vars.intern("s");
+  std::string text;
+  vars.set(s, Value::ofStr(std::string(64, 'x')));
+  const std::size_t capacity = vars.valueCapacity();
+  for (int i = 0; i < 100000; ++i) {
+    text.assign(static_cast<std::size_t>(1 + i % 64), static_cast<char>('a' + i % 26));
+    vars.set(s, Value::ofStr(text));
+    ASSERT_EQ(vars.get(s)->text(), text);
+  }
+  EXPECT_EQ(vars.valueCapacity(), capacity);
+}
+
+TEST(Variables, HugeBuffersAreGivenBack) {
+  Variables vars;
+  vars.set("s", Value::ofStr(std::string(1 << 20, 'x')));
+  EXPECT_GE(vars.valueCapacity(), std::size_t{1} << 20);
+  vars.set("s", Value::ofStr("small"));
+  EXPECT_LT(vars.valueCapacity(), std::size_t{4096});
+  EXPECT_EQ(vars.find("s")->text(), "small");
+}
+
+TEST(Variables, StoresWhoseBytesAliasASlot) {
+  Variables vars;
+  const SlotId a = vars.intern("a");
+  const SlotId b = vars.intern("b");
+  vars.set(a, Value::ofStr("abcdef"));
+  // Its own value, then a slice of it from the middle (the bytes overlap their destination).
+  vars.set(a, *vars.get(a));
+  EXPECT_EQ(vars.get(a)->text(), "abcdef");
+  vars.set(a, Value::ofStr(vars.get(a)->text().substr(2)));
+  EXPECT_EQ(vars.get(a)->text(), "cdef");
+  // Another slot's bytes are copied; changing that slot later leaves this one alone.
+  vars.set(b, *vars.get(a));
+  vars.set(a, Value::ofStr("zz"));
+  EXPECT_EQ(vars.get(b)->text(), "cdef");
+  // Growing from its own bytes: the old buffer is read before it is released.
+  std::string big(5000, 'q');
+  vars.set(a, Value::ofStr(big));
+  vars.set(b, Value::ofStr(vars.get(a)->text().substr(10, 3000)));
+  vars.set(a, Value::ofStr(vars.get(a)->text().substr(4990)));
+  EXPECT_EQ(vars.get(a)->text(), std::string(10, 'q'));
+  EXPECT_EQ(vars.get(b)->text(), std::string(3000, 'q'));
+  vars.set(b, Value::ofStr(vars.get(b)->text().substr(0, 3)));  // shrinks from its own bytes
+  EXPECT_EQ(vars.get(b)->text(), "qqq");
+}
+
+}  // namespace
+}  // namespace zandle::zndvm
