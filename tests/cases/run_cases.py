@@ -18,6 +18,7 @@ A case file holds cases one after another. Each case opens with a title line
                          the expected output (default: nothing at all)
   status N[,N...]        the expected exit status, or any of several (default 0)
   timeout N              seconds before the run counts as hung (default 20)
+  min-seconds N          the run must take at least this long (a sleep, say)
   ulimit-v KB            address-space limit of the run (skipped under sanitizers)
   as-nobody              run with an unprivileged user id when started as root
   no-sanitizer           skip the case in sanitizer builds
@@ -42,6 +43,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 SECTION_RE = re.compile(r"^--- (\S+)(.*)$")
 
@@ -109,6 +111,8 @@ def parse_cases(path):
                     case.sections[name] = ([], [int(v) for v in rest[0].split(",")])
                 elif name in ("timeout", "ulimit-v"):
                     case.sections[name] = ([], int(rest[0]))
+                elif name == "min-seconds":
+                    case.sections[name] = ([], float(rest[0]))
                 elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr"):
                     case.sections[name] = ([], True)
                 elif name == "file":
@@ -189,6 +193,7 @@ def run_case(case, program, sanitized):
                 broken.append(write_end)
             else:
                 streams[stream] = subprocess.PIPE
+        started = time.monotonic()
         try:
             r = subprocess.run([program] + args, input=stdin, stdout=streams["stdout"],
                                stderr=streams["stderr"], cwd=workdir, env=env,
@@ -198,7 +203,11 @@ def run_case(case, program, sanitized):
         finally:
             for fd in broken:
                 os.close(fd)
+        elapsed = time.monotonic() - started
         problems = []
+        min_seconds = case.text("min-seconds")
+        if min_seconds and elapsed < min_seconds:
+            problems.append(f"took {elapsed:.3f} s, expected at least {min_seconds} s")
         expected_status = case.text("status", [0])
         if r.returncode not in expected_status:
             problems.append(f"exit status {r.returncode}, expected "

@@ -1,0 +1,30 @@
+// The line compiler: cuts a line into (text, mode marker) pairs and builds its Instruction.
+// Lines are compiled one at a time, each just before it runs.
+#pragma once
+#include <string_view>
+#include <vector>
+
+#include "common/arena.hpp"
+#include "instruction.hpp"
+#include "variables.hpp"
+
+namespace zandle::zndvm {
+
+// The mode markers, one per addressing mode; every token is followed by one.
+inline constexpr std::string_view marker_bare = "/";
+inline constexpr std::string_view marker_literal = "//";
+inline constexpr std::string_view marker_true_literal = "///";
+inline constexpr std::string_view marker_forced_eval = "////";
+inline constexpr std::string_view marker_pointer = "/////";
+
+// Replaces `tokens` with the (text, marker) pairs of `line`; the texts are slices of the
+// line. Throws UnterminatedString.
+void tokenize(std::string_view line, std::vector<std::string_view>& tokens);
+
+// Builds the record of a tokenized line, copying operand texts and compiling literal-mode
+// operands into `arena`. Throws UnknownInstruction or UnknownAddressingMode. A line without
+// tokens must not be passed.
+Instruction compileInstruction(const std::vector<std::string_view>& tokens, Arena& arena,
+                               Variables& vars);
+
+}  // namespace zandle::zndvm

@@ -1,0 +1,109 @@
+// std.misc: a seeded pseudo-random generator, the local time as text, and sleeping.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "machine.hpp"
+#include "table.hpp"
+
+namespace zandle::zndvm::escapes {
+
+namespace {
+
+std::uint64_t fnv1a(std::string_view bytes) {
+  std::uint64_t h = 14695981039346656037u;
+  for (char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211u;
+  }
+  return h;
+}
+
+// The generator state from whatever was stored as the last number: its 64 bits, read from
+// the value itself and never from where it lives.
+std::uint64_t stateOf(const Value& v) {
+  switch (v.type) {
+    case Type::word: return v.as.word;
+    case Type::sword: return static_cast<std::uint64_t>(v.as.sword);
+    case Type::float_: {
+      std::uint64_t bits;
+      std::memcpy(&bits, &v.as.float_, sizeof bits);
+      return bits;
+    }
+    case Type::str: {
+      Value parsed = parseValue(v.text());
+      return parsed.type == Type::str ? fnv1a(v.text()) : stateOf(parsed);
+    }
+  }
+  return 0;
+}
+
+// Milliseconds from a word, a non-negative sword, a finite non-negative float (truncated),
+// or a str that reads as one of those; anything else is no duration.
+bool durationOf(const Value& v, std::uint64_t& ms) {
+  switch (v.type) {
+    case Type::word:
+      ms = v.as.word;
+      return true;
+    case Type::sword:
+      if (v.as.sword < 0) return false;
+      ms = static_cast<std::uint64_t>(v.as.sword);
+      return true;
+    case Type::float_: {
+      double f = v.as.float_;
+      if (!std::isfinite(f) || f < 0) return false;
+      ms = f >= 18446744073709551615.0 ? UINT64_MAX : static_cast<std::uint64_t>(f);
+      return true;
+    }
+    case Type::str: {
+      Value parsed = parseValue(v.text());
+      return parsed.type != Type::str && durationOf(parsed, ms);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void random(Machine& m) {
+  constexpr std::string_view last = "__Escape_std.misc.random_last";
+  std::uint64_t x;
+  if (const Value* seed = m.vars().find(last)) {
+    x = stateOf(*seed);
+  } else {
+    arc4random_buf(&x, sizeof x);
+  }
+  x ^= x << 7;
+  x ^= x >> 9;
+  x ^= x << 8;
+  m.vars().set(last, Value::ofWord(x));
+  m.vars().set("__Escape_std.misc.random_RET0", Value::ofWord(x));
+}
+
+void time(Machine& m) {
+  std::time_t now = std::time(nullptr);
+  struct tm local {};
+  char buf[64];
+  std::size_t n = 0;
+  if (localtime_r(&now, &local) != nullptr) {
+    n = std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Z %Y", &local);
+  }
+  m.vars().set("__Escape_std.misc.time_RET0", Value::ofStr(std::string_view(buf, n)));
+}
+
+void sleep(Machine& m) {
+  const Value* value = argument(m, "__Escape_std.misc.sleep_ARG0");
+  if (value == nullptr) return;
+  std::uint64_t ms;
+  if (!durationOf(*value, ms)) fail(Error::InvalidArgument);
+  struct timespec ts {};
+  constexpr std::uint64_t max_seconds = static_cast<std::uint64_t>(INT64_MAX);
+  std::uint64_t seconds = ms / 1000;
+  ts.tv_sec = static_cast<std::time_t>(seconds > max_seconds ? max_seconds : seconds);
+  ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
+  // An early wake-up (a signal) ends the sleep; it is not resumed.
+  nanosleep(&ts, nullptr);
+}
+
+}  // namespace zandle::zndvm::escapes

@@ -1,0 +1,39 @@
+#include "table.hpp"
+
+#include "instruction.hpp"
+#include "machine.hpp"
+
+namespace zandle::zndvm {
+
+namespace {
+
+constexpr Escape table[] = {
+    {"std.io.print", escapes::print},     {"std.io.printLn", escapes::printLn},
+    {"std.io.input", escapes::input},     {"std.misc.random", escapes::random},
+    {"std.misc.time", escapes::time},     {"std.misc.sleep", escapes::sleep},
+};
+
+// The shortest and longest names: anything outside is rejected without a search.
+constexpr std::size_t shortest = 12;
+constexpr std::size_t longest = 15;
+
+}  // namespace
+
+std::span<const Escape> escapeTable() { return table; }
+
+std::uint32_t findEscape(std::string_view name) {
+  if (name.size() < shortest || name.size() > longest) return no_id;
+  for (std::uint32_t i = 0; i < std::size(table); ++i) {
+    if (table[i].name == name) return i;
+  }
+  return no_id;
+}
+
+const Value* escapes::argument(Machine& m, std::string_view arg_var) {
+  const Value* ref = m.vars().find(arg_var);
+  if (ref == nullptr) return nullptr;
+  char buf[value_text_capacity];
+  return m.vars().find(valueToString(*ref, buf));
+}
+
+}  // namespace zandle::zndvm

@@ -1,0 +1,41 @@
+// The escape table: host routines compiled into the interpreter, run by `Escape name`. An
+// escape takes no parameters; it reads "__Escape_<name>_ARG<n>" variables (each holding the
+// name of the variable with the argument) and writes "__Escape_<name>_RET<n>" results.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace zandle::zndvm {
+
+class Machine;
+struct Value;
+
+using EscapeFn = void (*)(Machine&);
+
+struct Escape {
+  std::string_view name;
+  EscapeFn run;
+};
+
+std::span<const Escape> escapeTable();
+
+// The table index of the escape named exactly `name`, or no_id.
+std::uint32_t findEscape(std::string_view name);
+
+namespace escapes {
+
+// The argument convention: the value of the variable named by `arg_var`, converted to
+// text, names the variable that holds the argument. Null when either is missing.
+const Value* argument(Machine& m, std::string_view arg_var);
+
+void print(Machine& m);
+void printLn(Machine& m);
+void input(Machine& m);
+void random(Machine& m);
+void time(Machine& m);
+void sleep(Machine& m);
+
+}  // namespace escapes
+
+}  // namespace zandle::zndvm

@@ -1,0 +1,38 @@
+// The compiled form of one program line: the keyword, up to two operands with their
+// addressing modes, and what can be prepared once for them (compiled expressions, interned
+// variable slots, the typed value of a literal), so that running the line does no text work.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "expr.hpp"
+#include "value.hpp"
+#include "variables.hpp"
+
+namespace zandle::zndvm {
+
+enum class Opcode : std::uint8_t { New, Escape, Func, Call, If, Return, End };
+
+// How an operand is written: "text", 'text', {text}, <text>, or bare.
+enum class AddrMode : std::uint8_t { literal, true_literal, forced_eval, pointer, bare };
+
+inline constexpr std::uint32_t no_id = UINT32_MAX;
+
+struct Operand {
+  std::string_view text;  // delimiters removed; empty when absent
+  CompiledExpr expr;      // literal mode only; empty when the text has no compiled form
+  AddrMode mode = AddrMode::bare;
+  // Resolved once when the line is prepared, where the text itself is the name: the slot of
+  // the variable it names, the id of the function it names, or the escape's table index.
+  std::uint32_t id = no_id;
+  Value value{};  // New's true_literal value: the text read as a typed value
+};
+
+struct Instruction {
+  Operand dest;
+  Operand data;
+  Opcode op = Opcode::End;
+  bool has_data = false;
+};
+
+}  // namespace zandle::zndvm
