@@ -54,6 +54,53 @@ def vm_million_lines():
             "python": (".py", "\n".join(py) + "\n")}
 
 
+def counting_loop():
+    """10,000,000 iterations of a counter, the loop a tail self-call."""
+    zndvm = ("New i '0'\nFunc loop\nNew i \"i + 1\"\nIf loop \"i < 10000000\"\nEnd\n"
+             "Call loop\nNew __Escape_std.io.print_ARG0 'i'\nEscape std.io.print\n")
+    lua = "i = 0\nwhile i < 10000000 do\n  i = i + 1\nend\nprint(i)\n"
+    py = "i = 0\nwhile i < 10000000:\n    i = i + 1\nprint(i)\n"
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+
+
+def function_calls():
+    """1,000,000 calls of a function that increments a global."""
+    zndvm = ("New n '0'\nNew i '0'\nFunc inc\nNew n \"n + 1\"\nEnd\n"
+             "Func loop\nCall inc\nNew i \"i + 1\"\nIf loop \"i < 1000000\"\nEnd\n"
+             "Call loop\nNew __Escape_std.io.print_ARG0 'n'\nEscape std.io.print\n")
+    lua = ("n = 0\ni = 0\nfunction inc()\n  n = n + 1\nend\n"
+           "while i < 1000000 do\n  inc()\n  i = i + 1\nend\nprint(n)\n")
+    py = ("n = 0\ni = 0\ndef inc():\n    global n\n    n = n + 1\n"
+          "while i < 1000000:\n    inc()\n    i = i + 1\nprint(n)\n")
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+
+
+def concatenation():
+    """200,000 iterations of joining two variables and testing a prefix."""
+    zndvm = ("New a 'hello'\nNew b 'world'\nNew i '0'\nFunc loop\nNew s \"a s++ b\"\n"
+             "New t \"s s?= a\"\nNew i \"i + 1\"\nIf loop \"i < 200000\"\nEnd\nCall loop\n"
+             "New __Escape_std.io.print_ARG0 's'\nEscape std.io.print\n")
+    lua = ("a = 'hello'\nb = 'world'\ni = 0\nwhile i < 200000 do\n  s = a .. b\n"
+           "  t = string.sub(s, 1, #a) == a\n  i = i + 1\nend\nprint(s)\n")
+    py = ("a = 'hello'\nb = 'world'\ni = 0\nwhile i < 200000:\n    s = a + b\n"
+          "    t = s.startswith(a)\n    i = i + 1\nprint(s)\n")
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+
+
+def straight_line():
+    """1,000,000 lines alternating two additions: each line compiled and run once."""
+    zndvm = ["New x '0'", "New y '0'"]
+    lua = ["x = 0", "y = 0"]
+    for k in range(1_000_000):
+        v = "x" if k % 2 == 0 else "y"
+        zndvm.append(f'New {v} "{v} + 1"')
+        lua.append(f"{v} = {v} + 1")
+    zndvm += ["New __Escape_std.io.print_ARG0 'x'", "Escape std.io.print"]
+    lua.append("print(x)")
+    return {"zndvm": (".znd", "\n".join(zndvm) + "\n"), "lua": (".lua", "\n".join(lua) + "\n"),
+            "python": (".py", "\n".join(lua[:-1]) + "\nprint(x)\n")}
+
+
 def empty_program():
     return {"vm": (".znd", ""), "zndvm": (".znd", ""), "lua": (".lua", ""),
             "python": (".py", "")}
@@ -62,6 +109,10 @@ def empty_program():
 BENCHMARKS = [
     # name, generator, languages, rounds (default)
     ("vm: 1,000,000-line script", vm_million_lines, ["vm", "lua", "python"], 15),
+    ("zndvm: counting loop 10M", counting_loop, ["zndvm", "lua", "python"], 7),
+    ("zndvm: 1M function calls", function_calls, ["zndvm", "lua", "python"], 11),
+    ("zndvm: 200k concatenations", concatenation, ["zndvm", "lua", "python"], 21),
+    ("zndvm: 1,000,000-line program", straight_line, ["zndvm", "lua", "python"], 7),
     ("start-up: empty program", empty_program, ["vm", "zndvm", "lua", "python"], 200),
 ]
 

@@ -54,7 +54,8 @@ std::optional<SysError> readWholeFile(std::string_view name, std::string& out, s
     if (S_ISDIR(st.st_mode)) return SysError::IsDir;
     if (S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) > limit)
       return SysError::StreamTooLong;
-    if (st.st_size > 0) cap = static_cast<std::size_t>(st.st_size);
+    // One byte more than the reported size, so that meeting the end needs no larger buffer.
+    if (st.st_size > 0) cap = static_cast<std::size_t>(st.st_size) + 1;
   }
   if (cap > limit) cap = limit;
 
