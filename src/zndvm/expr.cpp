@@ -67,6 +67,36 @@ double toNumber(const Value& v) {
   return d;
 }
 
+inline Value numericOp(Op op, double l, double r) {
+  switch (op) {
+    case Op::add: return Value::ofFloat(l + r);
+    case Op::sub: return Value::ofFloat(l - r);
+    case Op::mul: return Value::ofFloat(l * r);
+    case Op::div: return Value::ofFloat(l / r);
+    case Op::num_eq: return truth(l == r);
+    case Op::num_ne: return truth(l != r);
+    case Op::gt: return truth(l > r);
+    case Op::lt: return truth(l < r);
+    default: break;
+  }
+  fail(Error::NotNumeric);
+}
+
+// A literal, or a defined variable holding a number, as a double; false for anything else.
+inline bool numericOperand(const Variables& vars, const ExprOperand& e, double& out) {
+  const Value* v = e.kind == ExprOperand::Kind::literal ? &e.literal
+                   : e.kind == ExprOperand::Kind::variable ? vars.get(e.variable.slot)
+                                                           : nullptr;
+  if (v == nullptr) return false;
+  switch (v->type) {
+    case Type::word: out = static_cast<double>(v->as.word); return true;
+    case Type::sword: out = static_cast<double>(v->as.sword); return true;
+    case Type::float_: out = v->as.float_; return true;
+    case Type::str: break;
+  }
+  return false;
+}
+
 Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
   char left_buf[value_text_capacity];
   char right_buf[value_text_capacity];
@@ -233,22 +263,14 @@ CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& v
 Value applyOp(Arena& temp, Op op, const Value& left, const Value& right) {
   if (isStringOp(op)) return applyStringOp(temp, op, left, right);
   const double l = toNumber(left);
-  const double r = toNumber(right);
-  switch (op) {
-    case Op::add: return Value::ofFloat(l + r);
-    case Op::sub: return Value::ofFloat(l - r);
-    case Op::mul: return Value::ofFloat(l * r);
-    case Op::div: return Value::ofFloat(l / r);
-    case Op::num_eq: return truth(l == r);
-    case Op::num_ne: return truth(l != r);
-    case Op::gt: return truth(l > r);
-    case Op::lt: return truth(l < r);
-    default: break;
-  }
-  fail(Error::NotNumeric);
+  return numericOp(op, l, toNumber(right));
 }
 
-Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
+namespace {
+
+// Everything but the numeric three-element case; kept out of line so that the fast path in
+// evalCompiledExpr needs no stack frame for the working list.
+[[gnu::noinline]] Value evalCompiledGeneral(EvalContext& ctx, const CompiledExpr& expr) {
   TempReset reset{ctx.temp};
   const ExprOperand* items = expr.items;
   const std::size_t n = expr.size;
@@ -273,6 +295,21 @@ Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
     }
   }
   return settle(ctx.scratch, reduceCompiled(ctx.temp, list, n));
+}
+
+}  // namespace
+
+Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
+  const ExprOperand* items = expr.items;
+  // The common "a + 1" and "i < n" in registers: no Value goes through memory on this path.
+  if (expr.size == 3 && items[1].kind == ExprOperand::Kind::op && !isStringOp(items[1].op)) {
+    double l, r;
+    if (numericOperand(ctx.vars, items[0], l) && numericOperand(ctx.vars, items[2], r)) {
+      ctx.temp.reset();
+      return numericOp(items[1].op, l, r);
+    }
+  }
+  return evalCompiledGeneral(ctx, expr);
 }
 
 Value evaluate(EvalContext& ctx, std::string_view text) {
