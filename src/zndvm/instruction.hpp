@@ -11,12 +11,25 @@
 
 namespace zandle::zndvm {
 
+inline constexpr std::uint32_t no_id = UINT32_MAX;
+
 enum class Opcode : std::uint8_t { New, Escape, Func, Call, If, Return, End };
 
 // How an operand is written: "text", 'text', {text}, <text>, or bare.
 enum class AddrMode : std::uint8_t { literal, true_literal, forced_eval, pointer, bare };
 
-inline constexpr std::uint32_t no_id = UINT32_MAX;
+// A compiled "x op y" with a numeric operator, operands being constants or variables: the
+// shape of most loop counters and conditions, run without the general evaluator whenever
+// both variables hold numbers.
+struct NumericExpr {
+  struct Side {
+    std::uint32_t slot;  // the variable, or no_id for a constant
+    double constant;
+  };
+  Side left, right;
+  Op op;
+  bool valid = false;
+};
 
 struct Operand {
   std::string_view text;  // delimiters removed; empty when absent
@@ -26,6 +39,7 @@ struct Operand {
   // the variable it names, the id of the function it names, or the escape's table index.
   std::uint32_t id = no_id;
   Value value{};  // New's true_literal value: the text read as a typed value
+  NumericExpr numeric;
 };
 
 struct Instruction {

@@ -9,6 +9,65 @@
 
 namespace zandle::zndvm {
 
+namespace {
+
+// A side of a numeric expression as a double; false when its variable is missing or holds a
+// str (the general evaluator then decides: text that reads as a number, or NotNumeric).
+inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, double& out) {
+  if (side.slot == no_id) {
+    out = side.constant;
+    return true;
+  }
+  const Value* v = vars.get(side.slot);
+  if (v == nullptr) return false;
+  switch (v->type) {
+    case Type::word: out = static_cast<double>(v->as.word); return true;
+    case Type::sword: out = static_cast<double>(v->as.sword); return true;
+    case Type::float_: out = v->as.float_; return true;
+    case Type::str: break;
+  }
+  return false;
+}
+
+// Arithmetic gives a float, a comparison the truth word: as the general evaluator does.
+inline Value numericResult(Op op, double l, double r) {
+  switch (op) {
+    case Op::add: return Value::ofFloat(l + r);
+    case Op::sub: return Value::ofFloat(l - r);
+    case Op::mul: return Value::ofFloat(l * r);
+    case Op::div: return Value::ofFloat(l / r);
+    case Op::num_eq: return truth(l == r);
+    case Op::num_ne: return truth(l != r);
+    case Op::gt: return truth(l > r);
+    default: return truth(l < r);
+  }
+}
+
+void prepareNumeric(Operand& operand) {
+  if (operand.mode != AddrMode::literal || operand.expr.size != 3) return;
+  const ExprOperand* items = operand.expr.items;
+  using Kind = ExprOperand::Kind;
+  if (items[1].kind != Kind::op || isStringOp(items[1].op)) return;
+  NumericExpr& n = operand.numeric;
+  for (int k = 0; k < 2; ++k) {
+    const ExprOperand& e = items[k * 2];
+    NumericExpr::Side& side = k == 0 ? n.left : n.right;
+    if (e.kind == Kind::variable) {
+      side = {e.variable.slot, 0.0};
+    } else if (e.literal.type == Type::word) {
+      side = {no_id, static_cast<double>(e.literal.as.word)};
+    } else if (e.literal.type == Type::sword) {
+      side = {no_id, static_cast<double>(e.literal.as.sword)};
+    } else {
+      side = {no_id, e.literal.as.float_};
+    }
+  }
+  n.op = items[1].op;
+  n.valid = true;
+}
+
+}  // namespace
+
 Machine::Machine(const Options& options)
     : persistent_(64 * 1024),
       line_(4096),
@@ -62,6 +121,7 @@ void Machine::prepare(Instruction& ins) {
   auto refersToVariable = [](const Operand& o) {
     return o.mode == AddrMode::forced_eval || o.mode == AddrMode::pointer;
   };
+  prepareNumeric(ins.data);
   switch (ins.op) {
     case Opcode::New:
       if (named(ins.dest) || refersToVariable(ins.dest)) ins.dest.id = vars_.intern(ins.dest.text);
@@ -117,6 +177,10 @@ bool Machine::interpret(const Instruction& ins) {
     record(ins);
     return false;
   }
+  return execute(ins);
+}
+
+bool Machine::execute(const Instruction& ins) {
   switch (ins.op) {
     case Opcode::New:
       execNew(ins);
@@ -146,6 +210,12 @@ bool Machine::interpret(const Instruction& ins) {
 // The value of a literal-mode operand: its compiled form when it has one and the keyword
 // takes it, else its text through the lenient evaluator.
 Value Machine::evalOperand(const Operand& operand, bool use_compiled) {
+  if (use_compiled && operand.numeric.valid) {
+    double l, r;
+    if (numberOf(vars_, operand.numeric.left, l) && numberOf(vars_, operand.numeric.right, r)) {
+      return numericResult(operand.numeric.op, l, r);
+    }
+  }
   if (use_compiled && operand.expr.compiled()) return evalCompiledExpr(ctx_, operand.expr);
   return evaluate(ctx_, operand.text);
 }
@@ -176,20 +246,29 @@ std::string_view Machine::nameOf(const Operand& operand, bool use_compiled, char
 
 SlotId Machine::variableOf(const Operand& operand) {
   if (operand.mode == AddrMode::bare || operand.mode == AddrMode::true_literal) return operand.id;
-  char buf[value_text_capacity];
-  return vars_.intern(nameOf(operand, true, buf));
+  return computedName(operand, true, vars_);
 }
 
 SlotId Machine::functionOf(const Operand& operand) {
   if (operand.mode == AddrMode::bare || operand.mode == AddrMode::true_literal) return operand.id;
+  return computedName(operand, false, funcs_);
+}
+
+SlotId Machine::computedName(const Operand& operand, bool use_compiled, Variables& table) {
   char buf[value_text_capacity];
-  return funcs_.intern(nameOf(operand, false, buf));
+  return table.intern(nameOf(operand, use_compiled, buf));
 }
 
 void Machine::execNew(const Instruction& ins) {
   SlotId dest = variableOf(ins.dest);
   if (!ins.has_data) fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
+  double l, r;
+  if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
+      numberOf(vars_, data.numeric.right, r)) {
+    vars_.setNumber(dest, numericResult(data.numeric.op, l, r));
+    return;
+  }
   Value value;
   switch (data.mode) {
     case AddrMode::literal:
@@ -216,7 +295,11 @@ void Machine::execNew(const Instruction& ins) {
       break;
     }
   }
-  vars_.set(dest, value);
+  if (value.type == Type::str) {
+    vars_.set(dest, value);
+  } else {
+    vars_.setNumber(dest, value);
+  }
 }
 
 void Machine::execEscape(const Instruction& ins) {
@@ -250,6 +333,11 @@ void Machine::execFunc(const Instruction& ins) {
 bool Machine::condition(const Instruction& ins) {
   if (!ins.has_data) fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
+  double l, r;
+  if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
+      numberOf(vars_, data.numeric.right, r)) {
+    return isTrue(numericResult(data.numeric.op, l, r));
+  }
   switch (data.mode) {
     case AddrMode::literal:
       return isTrue(evalOperand(data, true));
@@ -306,14 +394,19 @@ bool Machine::isTailCall(std::uint64_t pc) const {
 }
 
 void Machine::drive() {
-  // While driving nothing is recorded, so code_ does not grow and references into it hold.
+  // While driving nothing is recorded, so the code does not grow and stays where it is.
+  const Instruction* const code = code_.data();
+  const std::uint64_t code_size = code_.size();
   while (!stack_.empty()) {
     std::uint64_t pc = stack_.back().pc;
-    if (pc >= code_.size()) fail(Error::InvalidPC);
-    const Instruction& ins = code_[pc];
+    if (pc >= code_size) fail(Error::InvalidPC);
+    const Instruction& ins = code[pc];
     bool returned = ins.op == Opcode::End;
     std::size_t depth = stack_.size();
-    if (!returned) returned = interpret(ins);
+    if (!returned) {
+      scratch_.reset();
+      returned = execute(ins);
+    }
     if (returned) {
       stack_.pop_back();
       if (stack_.empty()) return;

@@ -58,6 +58,7 @@ class Machine {
 
  private:
   bool interpret(const Instruction& ins);  // true when the record was a Return
+  bool execute(const Instruction& ins);    // interpret, when nothing is being recorded
   void drive();
   void pushCall(SlotId name, std::uint64_t pc);
   std::uint64_t findFuncEnd(std::uint64_t pc) const;
@@ -71,6 +72,7 @@ class Machine {
   std::string_view nameOf(const Operand& operand, bool use_compiled, char* buf);
   SlotId variableOf(const Operand& operand);
   SlotId functionOf(const Operand& operand);
+  SlotId computedName(const Operand& operand, bool use_compiled, Variables& table);
   bool condition(const Instruction& ins);
   void callFunction(SlotId name);
 

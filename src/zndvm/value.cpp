@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/decimal.hpp"
+#include "errors.hpp"
 
 // Float text is converted by the C library's strtod and printf, which read correctly rounded
 // and print exact digits; the standard library's charconv for doubles would add about 160 kB
@@ -442,7 +443,7 @@ bool isTrue(const Value& value) {
     case Type::float_: return std::bit_cast<std::uint64_t>(value.as.float_) == 0;
     case Type::str: break;
   }
-  return value.as.str.len == 1 && value.as.str.ptr[0] == '0';
+  return value.str_len == 1 && value.as.str[0] == '0';
 }
 
 Value persistValue(Arena& arena, const Value& value) {
@@ -461,5 +462,7 @@ bool identical(const Value& a, const Value& b) {
   }
   return a.text() == b.text();
 }
+
+void failStrTooLong() { fail(Error::OutOfMemory); }
 
 }  // namespace zandle::zndvm

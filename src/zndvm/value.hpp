@@ -13,18 +13,20 @@ namespace zandle::zndvm {
 
 enum class Type : std::uint8_t { word, sword, float_, str };
 
-struct StrRef {
-  const char* ptr;
-  std::size_t len;
-};
+// The longest string a value can hold. Lengths are 32 bits so that a Value is 16 bytes and
+// travels in two registers; a longer string is an allocation failure like any other.
+inline constexpr std::size_t str_max = UINT32_MAX;
+
+[[noreturn]] void failStrTooLong();
 
 struct Value {
   union Payload {
     std::uint64_t word;
     std::int64_t sword;
     double float_;
-    StrRef str;
+    const char* str;  // the bytes of a str; str_len of them
   } as;
+  std::uint32_t str_len;
   Type type;
 
   static constexpr Value ofWord(std::uint64_t v) {
@@ -46,15 +48,19 @@ struct Value {
     return r;
   }
   static constexpr Value ofStr(std::string_view s) {
+    if (s.size() > str_max) failStrTooLong();
     Value r{};
-    r.as.str = StrRef{s.data(), s.size()};
+    r.as.str = s.data();
+    r.str_len = static_cast<std::uint32_t>(s.size());
     r.type = Type::str;
     return r;
   }
 
   // The bytes of a str value.
-  constexpr std::string_view text() const { return {as.str.ptr, as.str.len}; }
+  constexpr std::string_view text() const { return {as.str, str_len}; }
 };
+
+static_assert(sizeof(Value) == 16);
 
 // Comparison words: the language's truth is the word 0, falsehood the word 1.
 inline constexpr Value truth(bool holds) { return Value::ofWord(holds ? 0 : 1); }

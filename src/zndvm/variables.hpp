@@ -41,6 +41,13 @@ class Variables {
   void set(SlotId id, Value value);
   void set(std::string_view name, Value value) { set(intern(name), value); }
 
+  // Stores a number: no bytes to copy, and the slot keeps its buffer for a later string.
+  void setNumber(SlotId id, Value value) {
+    Slot& s = slot(id);
+    s.value = value;
+    s.defined = true;
+  }
+
   std::string_view name(SlotId id) const { return slot(id).name; }
   std::size_t slotCount() const { return count_; }
 

@@ -284,9 +284,9 @@ TEST_F(Expr, StrResultsAreCopiedToScratch) {
   const Value* stored = vars.find("a");
   Value single = compiled("a");
   EXPECT_EQ(single.text(), "abc");
-  EXPECT_NE(single.as.str.ptr, stored->as.str.ptr);
+  EXPECT_NE(single.text().data(), stored->text().data());
   Value by_text = text("a");
-  EXPECT_NE(by_text.as.str.ptr, stored->as.str.ptr);
+  EXPECT_NE(by_text.text().data(), stored->text().data());
   // Temp memory is reset on return, so a later evaluation cannot overwrite this result.
   Value joined = compiled("a s++ a");
   compiled("a s++ zzzzzzzzzzzzzzzzzzzzzzzzzzzz");

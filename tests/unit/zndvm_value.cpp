@@ -140,8 +140,8 @@ TEST(ValueRead, IntegerPayloadsAndStrAliasing) {
   // A str is a view of the very bytes it was read from.
   const char text[] = "hello";
   Value v = parseValue(std::string_view(text, 5));
-  EXPECT_EQ(v.as.str.ptr, text);
-  EXPECT_EQ(v.as.str.len, 5u);
+  EXPECT_EQ(v.text().data(), text);
+  EXPECT_EQ(v.text().size(), 5u);
 }
 
 TEST(ValueRead, NanSignAndInfinities) {
