@@ -11,8 +11,8 @@
 
 // Float text is converted by the C library's strtod and printf, which read correctly rounded
 // and print exact digits; the standard library's charconv for doubles would add about 160 kB
-// of tables to a program that must stay under 100 kB. Both C functions follow the locale, and
-// this program never changes it from "C", so the decimal point is always ".".
+// of tables to a program that must stay under 100 kB. Both follow the locale's decimal point,
+// so strtod is only ever handed digits and an exponent, and printf's point is skipped.
 
 namespace zandle::zndvm {
 
