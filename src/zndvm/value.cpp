@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "common/decimal.hpp"
 #include "errors.hpp"
 
 // Float text is converted by the C library's strtod and printf, which read correctly rounded
 // and print exact digits; the standard library's charconv for doubles would add about 160 kB
-// of tables to a program that must stay under 100 kB. Both C functions follow the locale, and
-// this program never changes it from "C", so the decimal point is always ".".
+// of tables to a program that must stay under 100 kB. Both follow the locale's decimal point,
+// so strtod is only ever handed digits and an exponent, and printf's point is skipped.
 
 namespace zandle::zndvm {
 
@@ -240,6 +241,14 @@ constexpr std::uint64_t powerOfTen(int n) {
   return p;
 }
 
+// 10^d for d = -8 .. 37, to place a number in its decade; an inexact entry can only misplace
+// a number right at a decade's edge, which then takes the slower path.
+constexpr double decade_floors[] = {
+    1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,
+    1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17,
+    1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30,
+    1e31, 1e32, 1e33, 1e34, 1e35, 1e36, 1e37};
+
 // Reads the candidate back; the candidate round-trips when this gives x again.
 double readBack(Decimal d) { return decimalToDouble(d.digits, d.exp10); }
 
@@ -248,10 +257,14 @@ double readBack(Decimal d) { return decimalToDouble(d.digits, d.exp10); }
 // common numbers of at most fifteen significant digits without the C library's printf.
 bool guessFifteenDigits(double x, Decimal& out) {
   if (!(x >= 1e-8 && x < 1e37)) return false;
-  const int k = 14 - static_cast<int>(std::floor(std::log10(x)));
+  // The decade from the binary exponent (log10 2 ~ 78913 / 2^18), corrected once upward.
+  const int binary_exp = static_cast<int>((std::bit_cast<std::uint64_t>(x) >> 52) & 0x7ff) - 1023;
+  int decade = (binary_exp * 78913) >> 18;
+  if (decade + 1 <= 37 && x >= decade_floors[decade + 1 + 8]) ++decade;
+  const int k = 14 - decade;
   if (k < -22 || k > 22) return false;
   const double y = k >= 0 ? x * exact_powers_of_ten[k] : x / exact_powers_of_ten[-k];
-  const auto m = static_cast<std::uint64_t>(std::llround(y));
+  const auto m = static_cast<std::uint64_t>(y + 0.5);
   for (std::uint64_t candidate : {m, m - 1, m + 1}) {
     if (candidate == 0 || candidate >= 1'000'000'000'000'000) continue;
     if (decimalToDouble(candidate, -k) == x) {
@@ -305,7 +318,7 @@ bool roundTripDecimal(double x, int p, Decimal& out) {
 // Shortest digits that read back as x (finite, positive), the nearest among equally short.
 Decimal shortestDecimal(double x) {
   Decimal d;
-  if (x < 9007199254740992.0 && x == std::floor(x)) {
+  if (x < 9007199254740992.0 && static_cast<double>(static_cast<std::uint64_t>(x)) == x) {
     // Below 2^53 neighbouring doubles are at most 1 apart, so no other integer, and hence no
     // shorter decimal, reads back as this one.
     d = {static_cast<std::uint64_t>(x), 0};
@@ -367,7 +380,7 @@ bool readFloat(std::string_view t, double& out) {
       return true;
     }
     if (equalsIgnoringCase(rest, "nan")) {
-      out = std::copysign(std::nan(""), negative ? -1.0 : 1.0);
+      out = std::copysign(std::numeric_limits<double>::quiet_NaN(), negative ? -1.0 : 1.0);
       return true;
     }
   }
