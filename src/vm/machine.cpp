@@ -1,6 +1,8 @@
 #include "machine.hpp"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "common/decimal.hpp"
 #include "escapes/table.hpp"
@@ -13,16 +15,41 @@ namespace zandle::vm {
 Machine::Machine(const Options& options)
     : arena_(64 * 1024),
       output_(options.output != nullptr ? options.output : &stderrSink()),
-      input_(options.input != nullptr ? options.input : &stdinReader()) {}
+      input_(options.input != nullptr ? options.input : &stdinReader()),
+      instruction_cap_(options.instruction_cap),
+      escapes_(options.escapes),
+      capped_(options.memory_cap != 0) {
+  if (capped_) budget_.cap = options.memory_cap;
+}
 
 void Machine::halt(int status, std::string_view message) {
   if (!message.empty()) output_->write(message);
-  throw Halt{status};
+  throw Halt{status, status == 0 ? Halt::Reason::exit : Halt::Reason::budget};
 }
 
 void Machine::count(Counter& c, std::uint32_t max) {
   if (c.curr > max) halt(1, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
   ++c.curr;
+}
+
+Outcome Machine::runProtected(std::string_view text) {
+  Outcome outcome;
+  try {
+    run(text);
+  } catch (const Failure& f) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = f.error;
+  } catch (const Halt& h) {
+    outcome.kind = Outcome::Kind::halted;
+    outcome.halt = h;
+  } catch (const std::bad_alloc&) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = Error::OutOfMemory;
+  } catch (const std::length_error&) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = Error::OutOfMemory;
+  }
+  return outcome;
 }
 
 Instruction Machine::copyInstruction(Instruction ins) {
@@ -32,6 +59,7 @@ Instruction Machine::copyInstruction(Instruction ins) {
 }
 
 void Machine::setArguments(std::span<const std::string_view> args) {
+  MemoryScope scope(capped_ ? &budget_ : nullptr);
   char buf[32];
   data_.store("VMARGC", formatU64(args.size(), buf));
   std::memcpy(buf, "VMARG", 5);
@@ -42,6 +70,7 @@ void Machine::setArguments(std::span<const std::string_view> args) {
 }
 
 void Machine::run(std::string_view text) {
+  MemoryScope scope(capped_ ? &budget_ : nullptr);
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t nl = text.find('\n', pos);
@@ -57,6 +86,9 @@ void Machine::run(std::string_view text) {
 
 bool Machine::interpret(Instruction ins) {
   count(inst_, limits::inst_max);
+  if (instruction_cap_ != 0 && inst_.curr > instruction_cap_) {
+    halt(1, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+  }
   std::string_view keyword = ins[0];
   if (recording_) {
     code_.push_back(copyInstruction(ins));
@@ -88,9 +120,9 @@ bool Machine::interpret(Instruction ins) {
   if (keyword == "Escape") {
     count(inst_escape_, limits::inst_escape_max);
     if (ins.size() < 2) fail(Error::MissingOperand);
-    EscapeFn escape = findEscape(ins[1]);
-    if (escape == nullptr) fail(Error::UnknownEscape);
-    escape(*this);
+    const Escape* escape = findEscape(ins[1]);
+    if (escape == nullptr || (escapes_ & escapeBit(escape)) == 0) fail(Error::UnknownEscape);
+    escape->run(*this);
     return false;
   }
   if (keyword == "Func") {

@@ -10,6 +10,7 @@
 
 #include "common/arena.hpp"
 #include "common/line_reader.hpp"
+#include "common/memory.hpp"
 #include "common/output.hpp"
 #include "errors.hpp"
 #include "store.hpp"
@@ -21,12 +22,30 @@ using Instruction = std::span<const std::string_view>;
 // The run ended the process's way: the budget stop or the Exit escape. The driver turns it
 // into the exit status; an embedder sees it as an outcome.
 struct Halt {
+  enum class Reason : std::uint8_t { budget, exit };
   int status;
+  Reason reason;
 };
 
+// Set by an embedder; the defaults are the command-line program's behaviour.
 struct Options {
-  Sink* output = nullptr;      // where scripts print; the process's standard error if null
-  LineReader* input = nullptr; // where Input reads; the process's standard input if null
+  Sink* output = nullptr;       // where scripts print; the process's standard error if null
+  LineReader* input = nullptr;  // where Input reads; the process's standard input if null
+  // Instructions the run may hand to the interpreter, below the fixed budget (0: no lower
+  // cap). Passing it is the budget stop.
+  std::uint64_t instruction_cap = 0;
+  // Bytes of heap the run may hold (0: no cap). Passing it is the OutOfMemory failure.
+  std::size_t memory_cap = 0;
+  // The escapes the script may use, by bit (escapeBit); the others fail as UnknownEscape.
+  std::uint32_t escapes = UINT32_MAX;
+};
+
+// How a run ended, for a caller that wants an answer rather than an exception.
+struct Outcome {
+  enum class Kind : std::uint8_t { finished, failed, halted };
+  Kind kind = Kind::finished;
+  Error error = Error::Unexpected;  // when failed
+  Halt halt{0, Halt::Reason::exit};  // when halted
 };
 
 class Machine {
@@ -36,6 +55,9 @@ class Machine {
   // Runs a whole script text line by line. Throws Failure on the first failure and Halt when
   // the run ends the process.
   void run(std::string_view text);
+
+  // The same, with every way of ending turned into an Outcome (OutOfMemory included).
+  Outcome runProtected(std::string_view text);
 
   // Executes or records one instruction; returns true when it was a Return.
   bool interpret(Instruction ins);
@@ -72,6 +94,10 @@ class Machine {
 
   Sink* output_;
   LineReader* input_;
+  std::uint64_t instruction_cap_;
+  std::uint32_t escapes_;
+  MemoryBudget budget_;
+  bool capped_;
 };
 
 }  // namespace zandle::vm

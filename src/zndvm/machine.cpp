@@ -1,6 +1,8 @@
 #include "machine.hpp"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "common/decimal.hpp"
 #include "compiler.hpp"
@@ -75,14 +77,40 @@ Machine::Machine(const Options& options)
       temp_(16 * 1024),
       ctx_{vars_, scratch_, temp_},
       output_(options.output != nullptr ? options.output : &stdoutSink()),
-      input_(options.input != nullptr ? options.input : &stdinReader()) {}
+      input_(options.input != nullptr ? options.input : &stdinReader()),
+      instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
+      escapes_(options.escapes),
+      capped_(options.memory_cap != 0) {
+  if (capped_) budget_.cap = options.memory_cap;
+}
 
-void Machine::halt(int status, std::string_view message) {
-  if (!message.empty()) output_->write(message);
-  throw Halt{status};
+void Machine::halt(Halt::Reason reason, std::string_view message) {
+  output_->write(message);
+  throw Halt{1, reason};
+}
+
+Outcome Machine::runProtected(std::string_view source) {
+  Outcome outcome;
+  try {
+    run(source);
+  } catch (const Failure& f) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = f.error;
+  } catch (const Halt& h) {
+    outcome.kind = Outcome::Kind::halted;
+    outcome.halt = h;
+  } catch (const std::bad_alloc&) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = Error::OutOfMemory;
+  } catch (const std::length_error&) {
+    outcome.kind = Outcome::Kind::failed;
+    outcome.error = Error::OutOfMemory;
+  }
+  return outcome;
 }
 
 void Machine::setArguments(std::span<const std::string_view> args) {
+  MemoryScope scope(capped_ ? &budget_ : nullptr);
   vars_.set("VMARGC", Value::ofWord(args.size()));
   char name[32] = "VMARG";
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -92,6 +120,7 @@ void Machine::setArguments(std::span<const std::string_view> args) {
 }
 
 void Machine::run(std::string_view source) {
+  MemoryScope scope(capped_ ? &budget_ : nullptr);
   std::size_t pos = 0;
   while (pos < source.size()) {
     std::size_t nl = source.find('\n', pos);
@@ -172,6 +201,7 @@ void Machine::record(const Instruction& ins) {
 }
 
 bool Machine::interpret(const Instruction& ins) {
+  countInstruction();
   scratch_.reset();
   if (recording_) {
     record(ins);
@@ -308,7 +338,7 @@ void Machine::execEscape(const Instruction& ins) {
     char buf[value_text_capacity];
     index = findEscape(nameOf(ins.dest, false, buf));
   }
-  if (index == no_id) fail(Error::UnknownEscape);
+  if (index == no_id || (escapes_ & (std::uint32_t{1} << index)) == 0) fail(Error::UnknownEscape);
   escapeTable()[index].run(*this);
 }
 
@@ -374,7 +404,9 @@ void Machine::callFunction(SlotId name) {
 
 void Machine::pushCall(SlotId name, std::uint64_t pc) {
   stack_.push_back(Frame{pc, name});
-  if (stack_.size() > limits::call_depth_max) halt(1, "VM: FATAL: CALL STACK OVERFLOW\n");
+  if (stack_.size() > limits::call_depth_max) {
+    halt(Halt::Reason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n");
+  }
 }
 
 std::uint64_t Machine::findFuncEnd(std::uint64_t pc) const {
@@ -404,6 +436,7 @@ void Machine::drive() {
     bool returned = ins.op == Opcode::End;
     std::size_t depth = stack_.size();
     if (!returned) {
+      countInstruction();
       scratch_.reset();
       returned = execute(ins);
     }

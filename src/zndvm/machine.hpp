@@ -10,6 +10,7 @@
 
 #include "common/arena.hpp"
 #include "common/line_reader.hpp"
+#include "common/memory.hpp"
 #include "common/output.hpp"
 #include "errors.hpp"
 #include "expr.hpp"
@@ -18,15 +19,33 @@
 
 namespace zandle::zndvm {
 
-// The run ended the way that ends the process (the call-stack overflow). The driver turns
-// it into the exit status; an embedder sees it as an outcome.
+// The run ended the way that ends the process (the call-stack overflow, or an embedder's
+// instruction cap). The driver turns it into the exit status; an embedder sees it as an
+// outcome.
 struct Halt {
+  enum class Reason : std::uint8_t { call_stack_overflow, instruction_cap };
   int status;
+  Reason reason;
 };
 
+// Set by an embedder; the defaults are the command-line program's behaviour.
 struct Options {
   Sink* output = nullptr;       // program output; the process's standard output if null
   LineReader* input = nullptr;  // std.io.input; the process's standard input if null
+  // Instructions the run may execute (0: no cap); passing it halts the run.
+  std::uint64_t instruction_cap = 0;
+  // Bytes of heap the run may hold (0: no cap). Passing it is the OutOfMemory failure.
+  std::size_t memory_cap = 0;
+  // The escapes the program may use, by bit (escapeBit); the others fail as UnknownEscape.
+  std::uint32_t escapes = UINT32_MAX;
+};
+
+// How a run ended, for a caller that wants an answer rather than an exception.
+struct Outcome {
+  enum class Kind : std::uint8_t { finished, failed, halted };
+  Kind kind = Kind::finished;
+  Error error = Error::Unexpected;                      // when failed
+  Halt halt{0, Halt::Reason::call_stack_overflow};      // when halted
 };
 
 struct Frame {
@@ -44,6 +63,9 @@ class Machine {
   // Halt when the run ends the process's way.
   void run(std::string_view source);
 
+  // The same, with every way of ending turned into an Outcome (OutOfMemory included).
+  Outcome runProtected(std::string_view source);
+
   // Publishes the arguments: VMARGC as a word, VMARG0, VMARG1, ... as strings.
   void setArguments(std::span<const std::string_view> args);
 
@@ -52,7 +74,7 @@ class Machine {
   LineReader& input() { return *input_; }
   Arena& temp() { return temp_; }
 
-  [[noreturn]] void halt(int status, std::string_view message = {});
+  [[noreturn]] void halt(Halt::Reason reason, std::string_view message);
 
   std::size_t callDepth() const { return stack_.size(); }
 
@@ -94,8 +116,19 @@ class Machine {
   EvalContext ctx_;
   std::vector<std::string_view> tokens_;
 
+  void countInstruction() {
+    if (++executed_ > instruction_cap_) {
+      halt(Halt::Reason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+    }
+  }
+
   Sink* output_;
   LineReader* input_;
+  std::uint64_t executed_ = 0;
+  std::uint64_t instruction_cap_;
+  std::uint32_t escapes_;
+  MemoryBudget budget_;
+  bool capped_;
 };
 
 }  // namespace zandle::zndvm

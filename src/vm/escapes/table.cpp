@@ -32,12 +32,32 @@ constexpr std::size_t longest = 12;
 
 }  // namespace
 
-EscapeFn findEscape(std::string_view name) {
+const Escape* findEscape(std::string_view name) {
   if (name.size() < shortest || name.size() > longest) return nullptr;
   for (const Escape& e : table) {
-    if (e.name.size() == name.size() && e.name == name) return e.run;
+    if (e.name.size() == name.size() && e.name == name) return &e;
   }
   return nullptr;
+}
+
+std::uint32_t escapeBit(const Escape* escape) {
+  return std::uint32_t{1} << static_cast<unsigned>(escape - table);
+}
+
+std::uint32_t escapeBit(std::string_view name) {
+  const Escape* e = findEscape(name);
+  return e != nullptr ? escapeBit(e) : 0;
+}
+
+std::uint32_t allEscapes() { return (std::uint32_t{1} << std::size(table)) - 1; }
+
+std::uint32_t consoleEscapes() {
+  return escapeBit("Print") | escapeBit("PrintLn") | escapeBit("Input");
+}
+
+std::uint32_t sandboxEscapes() {
+  return consoleEscapes() | escapeBit("StrLen") | escapeBit("StrSplitNumL") |
+         escapeBit("StrSplitNumR") | escapeBit("Random") | escapeBit("Time");
 }
 
 }  // namespace zandle::vm

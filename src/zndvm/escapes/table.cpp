@@ -29,6 +29,17 @@ std::uint32_t findEscape(std::string_view name) {
   return no_id;
 }
 
+std::uint32_t escapeBit(std::string_view name) {
+  std::uint32_t index = findEscape(name);
+  return index == no_id ? 0 : std::uint32_t{1} << index;
+}
+
+std::uint32_t allEscapes() { return (std::uint32_t{1} << std::size(table)) - 1; }
+
+std::uint32_t consoleEscapes() {
+  return escapeBit("std.io.print") | escapeBit("std.io.printLn") | escapeBit("std.io.input");
+}
+
 const Value* escapes::argument(Machine& m, std::string_view arg_var) {
   const Value* ref = m.vars().find(arg_var);
   if (ref == nullptr) return nullptr;

@@ -23,6 +23,12 @@ std::span<const Escape> escapeTable();
 // The table index of the escape named exactly `name`, or no_id.
 std::uint32_t findEscape(std::string_view name);
 
+// The bit that stands for an escape in a set of allowed escapes (Options::escapes); 0 for
+// an unknown name. The console set is print, printLn and input.
+std::uint32_t escapeBit(std::string_view name);
+std::uint32_t allEscapes();
+std::uint32_t consoleEscapes();
+
 namespace escapes {
 
 // The argument convention: the value of the variable named by `arg_var`, converted to

@@ -1,0 +1,99 @@
+// The machine as an embedder uses it: in-process runs with a sink, caps and escape sets.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
+#include "escapes/table.hpp"
+#include "machine.hpp"
+
+using namespace zandle;
+using namespace zandle::zndvm;
+
+namespace {
+
+struct StringSink final : Sink {
+  std::string text;
+  void write(std::string_view bytes) override { text.append(bytes); }
+};
+
+}  // namespace
+
+TEST(ZndvmEmbedding, OutputGoesToTheSinkAndRunsAreIndependent) {
+  for (int round = 0; round < 2; ++round) {
+    StringSink out;
+    Machine m(Options{.output = &out});
+    Outcome o = m.runProtected(
+        "New n '2'\nNew n \"n * 21\"\nNew __Escape_std.io.print_ARG0 'n'\nEscape std.io.print\n");
+    EXPECT_EQ(o.kind, Outcome::Kind::finished);
+    EXPECT_EQ(out.text, "42\n");
+  }
+}
+
+TEST(ZndvmEmbedding, AnEndlessLoopStopsAtTheInstructionCap) {
+  StringSink out;
+  Machine m(Options{.output = &out, .instruction_cap = 10000});
+  Outcome o = m.runProtected("New i '0'\nFunc f\nNew i \"i + 1\"\nCall f\nEnd\nCall f\n");
+  EXPECT_EQ(o.kind, Outcome::Kind::halted);
+  EXPECT_EQ(o.halt.reason, Halt::Reason::instruction_cap);
+  EXPECT_EQ(o.halt.status, 1);
+  EXPECT_EQ(out.text, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+}
+
+TEST(ZndvmEmbedding, MemoryCapStopsDeepRecursionAndGrowingStrings) {
+  StringSink out;
+  Machine deep(Options{.output = &out, .memory_cap = 8u << 20});
+  Outcome o = deep.runProtected("Func f\nCall f\nNew x '1'\nEnd\nCall f\n");
+  EXPECT_EQ(o.kind, Outcome::Kind::failed);
+  EXPECT_EQ(o.error, Error::OutOfMemory);
+
+  std::string doubling = "New s 'abcdefghijklmnopqrstuvwxyz'\n";
+  for (int i = 0; i < 40; ++i) doubling += "New s \"s s++ s\"\n";
+  Machine growing(Options{.output = &out, .memory_cap = 8u << 20});
+  o = growing.runProtected(doubling);
+  EXPECT_EQ(o.kind, Outcome::Kind::failed);
+  EXPECT_EQ(o.error, Error::OutOfMemory);
+}
+
+TEST(ZndvmEmbedding, EscapeSetsHideTheRest) {
+  StringSink out;
+  Machine m(Options{.output = &out, .escapes = consoleEscapes()});
+  EXPECT_EQ(m.runProtected("New m 'ok'\nNew __Escape_std.io.print_ARG0 'm'\nEscape std.io.print\n").kind,
+            Outcome::Kind::finished);
+  EXPECT_EQ(out.text, "ok\n");
+  for (const char* name : {"std.misc.sleep", "std.misc.random", "std.misc.time"}) {
+    Outcome o = m.runProtected(std::string("Escape ") + name + "\n");
+    EXPECT_EQ(o.error, Error::UnknownEscape) << name;
+  }
+  EXPECT_EQ(allEscapes(), 0x3fu);
+}
+
+TEST(ZndvmEmbedding, EveryAllocationFailureIsOutOfMemory) {
+  const std::string program =
+      "New a 'one'\nFunc f\nNew b \"a s++ a\"\nEnd\nCall f\n"
+      "New __Escape_std.io.print_ARG0 'b'\nEscape std.io.print\n";
+  for (std::uint64_t n = 1;; ++n) {
+    StringSink out;
+    MemoryBudget budget;
+    budget.fail_at = n;
+    Outcome o;
+    {
+      MemoryScope scope(&budget);
+      try {
+        Machine m(Options{.output = &out});
+        o = m.runProtected(program);
+      } catch (const std::bad_alloc&) {  // the machine itself could not be made
+        o.kind = Outcome::Kind::failed;
+        o.error = Error::OutOfMemory;
+      }
+    }
+    if (o.kind == Outcome::Kind::finished) {
+      EXPECT_EQ(out.text, "oneone\n");
+      EXPECT_GT(n, 3u);
+      break;
+    }
+    EXPECT_EQ(o.kind, Outcome::Kind::failed) << n;
+    EXPECT_EQ(o.error, Error::OutOfMemory) << n;
+    ASSERT_LT(n, 1000u);
+  }
+}
