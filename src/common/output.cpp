@@ -8,6 +8,8 @@ namespace zandle {
 
 void FdSink::write(std::string_view bytes) { (void)writeAll(fd_, bytes); }
 
+bool FdSink::tryWrite(std::string_view bytes) { return !writeAll(fd_, bytes).has_value(); }
+
 FdSink& stdoutSink() {
   static FdSink sink(1);
   return sink;

@@ -8,8 +8,13 @@ namespace zandle {
 class Sink {
  public:
   virtual ~Sink() = default;
-  // Writes all bytes; failures are ignored, as the languages ignore failed prints.
+  // Writes all bytes, ignoring failure (the vm prints, fatal messages, fixed texts).
   virtual void write(std::string_view bytes) = 0;
+  // Writes all bytes and tells whether that worked, for writers that report failure.
+  virtual bool tryWrite(std::string_view bytes) {
+    write(bytes);
+    return true;
+  }
 };
 
 // Writes straight to a descriptor, unbuffered, so nothing is pending when a run ends.
@@ -17,6 +22,7 @@ class FdSink final : public Sink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
   void write(std::string_view bytes) override;
+  bool tryWrite(std::string_view bytes) override;
 
  private:
   int fd_;

@@ -22,6 +22,7 @@ A case file holds cases one after another. Each case opens with a title line
   ulimit-v KB            address-space limit of the run (skipped under sanitizers)
   as-nobody              run with an unprivileged user id when started as root
   no-sanitizer           skip the case in sanitizer builds
+  closed-stdin           the run starts with descriptor 0 closed
   broken-stdout, broken-stderr
                          the stream is a pipe whose reading end is already closed, so
                          every write to it fails
@@ -113,7 +114,8 @@ def parse_cases(path):
                     case.sections[name] = ([], int(rest[0]))
                 elif name == "min-seconds":
                     case.sections[name] = ([], float(rest[0]))
-                elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr"):
+                elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr",
+                              "closed-stdin"):
                     case.sections[name] = ([], True)
                 elif name == "file":
                     current = ("file", rest[0], rest[1:], [])
@@ -172,6 +174,7 @@ def run_case(case, program, sanitized):
                     for a in shlex.split(args_text.decode("utf-8", "surrogateescape"))]
         limit = case.text("ulimit-v")
         nobody = case.text("as-nobody") and os.geteuid() == 0
+        close_stdin = case.text("closed-stdin")
 
         def preexec():
             signal.signal(signal.SIGPIPE, signal.SIG_DFL)
@@ -180,6 +183,8 @@ def run_case(case, program, sanitized):
                 resource.setrlimit(resource.RLIMIT_AS, (limit * 1024, limit * 1024))
             if nobody:
                 drop_privileges()
+            if close_stdin:
+                os.close(0)
 
         stdin = case.text("stdin", b"")
         timeout = case.text("timeout", 20)

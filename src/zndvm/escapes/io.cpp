@@ -1,5 +1,6 @@
 // std.io: printing with and without a line end, and reading a line. Output goes to the
-// machine's sink at once, so nothing is left buffered between instructions.
+// machine's sink at once, so nothing is left buffered between instructions; a print that
+// cannot be written fails rather than pass for done.
 #include <cstring>
 
 #include "machine.hpp"
@@ -14,21 +15,22 @@ void write(Machine& m, std::string_view arg_var, bool newline) {
   if (value == nullptr) return;
   char buf[value_text_capacity + 1];
   std::string_view text = valueToString(*value, buf);
+  bool written;
   if (!newline) {
-    m.output().write(text);
+    written = m.output().tryWrite(text);
   } else if (text.data() == buf) {
     // A printed number sits in buf already: add the newline and write once.
     buf[text.size()] = '\n';
-    m.output().write(std::string_view(buf, text.size() + 1));
+    written = m.output().tryWrite(std::string_view(buf, text.size() + 1));
   } else if (text.size() < 1024) {
     char line[1024];
     std::memcpy(line, text.data(), text.size());
     line[text.size()] = '\n';
-    m.output().write(std::string_view(line, text.size() + 1));
+    written = m.output().tryWrite(std::string_view(line, text.size() + 1));
   } else {
-    m.output().write(text);
-    m.output().write("\n");
+    written = m.output().tryWrite(text) && m.output().tryWrite("\n");
   }
+  if (!written) fail(Error::WriteFailed);
 }
 
 }  // namespace
