@@ -1,10 +1,9 @@
 #include "machine.hpp"
 
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "common/decimal.hpp"
+#include "common/outcome.hpp"
 #include "escapes/table.hpp"
 #include "evaluator.hpp"
 #include "limits.hpp"
@@ -33,23 +32,7 @@ void Machine::count(Counter& c, std::uint32_t max) {
 }
 
 Outcome Machine::runProtected(std::string_view text) {
-  Outcome outcome;
-  try {
-    run(text);
-  } catch (const Failure& f) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = f.error;
-  } catch (const Halt& h) {
-    outcome.kind = Outcome::Kind::halted;
-    outcome.halt = h;
-  } catch (const std::bad_alloc&) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = Error::OutOfMemory;
-  } catch (const std::length_error&) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = Error::OutOfMemory;
-  }
-  return outcome;
+  return guardRun<Outcome, Failure, Halt>([&] { run(text); }, Error::OutOfMemory);
 }
 
 Instruction Machine::copyInstruction(Instruction ins) {

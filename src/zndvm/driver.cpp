@@ -1,10 +1,9 @@
 #include "driver.hpp"
 
-#include <new>
-#include <stdexcept>
 #include <string>
 
 #include "common/files.hpp"
+#include "common/outcome.hpp"
 #include "common/output.hpp"
 #include "machine.hpp"
 #include "texts.hpp"
@@ -12,13 +11,6 @@
 namespace zandle::zndvm {
 
 namespace {
-
-int report(Error e) {
-  std::string line = "error: ";
-  line.append(errorName(e)).push_back('\n');
-  stderrSink().write(line);
-  return 1;
-}
 
 int runMode(std::span<const std::string_view> args) {
   Machine machine;
@@ -57,17 +49,16 @@ int runMode(std::span<const std::string_view> args) {
 
 int runCommandLine(std::span<const std::string_view> args) {
   makeSigpipeHarmless();
-  try {
-    return runMode(args);
-  } catch (const Failure& f) {
-    return report(f.error);
-  } catch (const Halt& h) {
-    return h.status;
-  } catch (const std::bad_alloc&) {
-    return report(Error::OutOfMemory);
-  } catch (const std::length_error&) {
-    return report(Error::OutOfMemory);
+  int status = 0;
+  // The machine is torn down before the report is written.
+  Outcome outcome = guardRun<Outcome, Failure, Halt>([&] { status = runMode(args); },
+                                                     Error::OutOfMemory);
+  switch (outcome.kind) {
+    case Outcome::Kind::finished: return status;
+    case Outcome::Kind::failed: return reportFailure(errorName(outcome.error));
+    case Outcome::Kind::halted: return outcome.halt.status;
   }
+  return 1;
 }
 
 }  // namespace zandle::zndvm

@@ -67,21 +67,6 @@ double toNumber(const Value& v) {
   return d;
 }
 
-inline Value numericOp(Op op, double l, double r) {
-  switch (op) {
-    case Op::add: return Value::ofFloat(l + r);
-    case Op::sub: return Value::ofFloat(l - r);
-    case Op::mul: return Value::ofFloat(l * r);
-    case Op::div: return Value::ofFloat(l / r);
-    case Op::num_eq: return truth(l == r);
-    case Op::num_ne: return truth(l != r);
-    case Op::gt: return truth(l > r);
-    case Op::lt: return truth(l < r);
-    default: break;
-  }
-  fail(Error::NotNumeric);
-}
-
 // A literal, or a defined variable holding a number, as a double; false for anything else.
 inline bool numericOperand(const Variables& vars, const ExprOperand& e, double& out) {
   const Value* v = e.kind == ExprOperand::Kind::literal ? &e.literal
@@ -263,7 +248,7 @@ CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& v
 Value applyOp(Arena& temp, Op op, const Value& left, const Value& right) {
   if (isStringOp(op)) return applyStringOp(temp, op, left, right);
   const double l = toNumber(left);
-  return numericOp(op, l, toNumber(right));
+  return applyNumeric(op, l, toNumber(right));
 }
 
 namespace {
@@ -306,7 +291,7 @@ Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
     double l, r;
     if (numericOperand(ctx.vars, items[0], l) && numericOperand(ctx.vars, items[2], r)) {
       ctx.temp.reset();
-      return numericOp(items[1].op, l, r);
+      return applyNumeric(items[1].op, l, r);
     }
   }
   return evalCompiledGeneral(ctx, expr);

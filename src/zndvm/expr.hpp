@@ -62,6 +62,21 @@ CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& v
 // is allocated in `temp`; nothing else allocates.
 Value applyOp(Arena& temp, Op op, const Value& left, const Value& right);
 
+// A numeric operator on two doubles: arithmetic gives a float, a comparison the truth word
+// (a NaN compares unequal to everything). `op` must be numeric.
+inline Value applyNumeric(Op op, double l, double r) {
+  switch (op) {
+    case Op::add: return Value::ofFloat(l + r);
+    case Op::sub: return Value::ofFloat(l - r);
+    case Op::mul: return Value::ofFloat(l * r);
+    case Op::div: return Value::ofFloat(l / r);
+    case Op::num_eq: return truth(l == r);
+    case Op::num_ne: return truth(l != r);
+    case Op::gt: return truth(l > r);
+    default: return truth(l < r);
+  }
+}
+
 // Evaluates a compiled list by the three tiers. Fails with NotNumeric (or OutOfMemory).
 Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr);
 

@@ -1,10 +1,9 @@
 #include "machine.hpp"
 
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "common/decimal.hpp"
+#include "common/outcome.hpp"
 #include "compiler.hpp"
 #include "escapes/table.hpp"
 #include "limits.hpp"
@@ -29,20 +28,6 @@ inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, doubl
     case Type::str: break;
   }
   return false;
-}
-
-// Arithmetic gives a float, a comparison the truth word: as the general evaluator does.
-inline Value numericResult(Op op, double l, double r) {
-  switch (op) {
-    case Op::add: return Value::ofFloat(l + r);
-    case Op::sub: return Value::ofFloat(l - r);
-    case Op::mul: return Value::ofFloat(l * r);
-    case Op::div: return Value::ofFloat(l / r);
-    case Op::num_eq: return truth(l == r);
-    case Op::num_ne: return truth(l != r);
-    case Op::gt: return truth(l > r);
-    default: return truth(l < r);
-  }
 }
 
 void prepareNumeric(Operand& operand) {
@@ -90,23 +75,7 @@ void Machine::halt(Halt::Reason reason, std::string_view message) {
 }
 
 Outcome Machine::runProtected(std::string_view source) {
-  Outcome outcome;
-  try {
-    run(source);
-  } catch (const Failure& f) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = f.error;
-  } catch (const Halt& h) {
-    outcome.kind = Outcome::Kind::halted;
-    outcome.halt = h;
-  } catch (const std::bad_alloc&) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = Error::OutOfMemory;
-  } catch (const std::length_error&) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = Error::OutOfMemory;
-  }
-  return outcome;
+  return guardRun<Outcome, Failure, Halt>([&] { run(source); }, Error::OutOfMemory);
 }
 
 void Machine::setArguments(std::span<const std::string_view> args) {
@@ -243,7 +212,7 @@ Value Machine::evalOperand(const Operand& operand, bool use_compiled) {
   if (use_compiled && operand.numeric.valid) {
     double l, r;
     if (numberOf(vars_, operand.numeric.left, l) && numberOf(vars_, operand.numeric.right, r)) {
-      return numericResult(operand.numeric.op, l, r);
+      return applyNumeric(operand.numeric.op, l, r);
     }
   }
   if (use_compiled && operand.expr.compiled()) return evalCompiledExpr(ctx_, operand.expr);
@@ -296,7 +265,7 @@ void Machine::execNew(const Instruction& ins) {
   double l, r;
   if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
       numberOf(vars_, data.numeric.right, r)) {
-    vars_.setNumber(dest, numericResult(data.numeric.op, l, r));
+    vars_.setNumber(dest, applyNumeric(data.numeric.op, l, r));
     return;
   }
   Value value;
@@ -366,7 +335,7 @@ bool Machine::condition(const Instruction& ins) {
   double l, r;
   if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
       numberOf(vars_, data.numeric.right, r)) {
-    return isTrue(numericResult(data.numeric.op, l, r));
+    return isTrue(applyNumeric(data.numeric.op, l, r));
   }
   switch (data.mode) {
     case AddrMode::literal:
