@@ -14,11 +14,13 @@
 
 namespace zandle::fuzz {
 
-// Low enough that an endless zndvm loop ends in milliseconds, high enough for real programs.
-// The memory cap is reached the same way at any size; a small one keeps the inputs that
-// double a string until it is hit from dominating the run time.
-inline constexpr std::uint64_t instruction_cap = 20'000;
-inline constexpr std::size_t memory_cap = std::size_t{16} << 20;
+// Every instruction may copy values as large as the memory cap, so the two caps together
+// bound the work of a run. With these, copying near the cap on every instruction takes
+// about a second under the sanitizers, well inside libFuzzer's timeout; larger caps let
+// such inputs run for minutes. Loops, deep calls and strings grown until memory runs out
+// all fit.
+inline constexpr std::uint64_t instruction_cap = 10'000;
+inline constexpr std::size_t memory_cap = std::size_t{1} << 20;
 
 // Lines of every kind a script may meet: text, numbers, an empty line, an unended last line.
 inline constexpr std::string_view fixed_input = "first line\n42\n-7\n2.5\n\nlast line, no newline";
