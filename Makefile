@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test sanitize clang bench clean
+.PHONY: all deps build run test sanitize clang fuzz bench clean
 
 all: build
 
@@ -32,8 +32,18 @@ sanitize:
 clang:
 	@$(MAKE) --no-print-directory build BUILD=build-clang CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)"
 
+# The libFuzzer harnesses (clang++ with the sanitizers), each run FUZZ_SECONDS over the saved
+# corpus; see fuzz/run.sh.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/ensure-deps.sh fuzz
+	@cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZANDLE_FUZZ=ON -DZANDLE_TESTS=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh build-fuzz
+
 bench: build
 	@python3 bench/run.py --build $(BUILD)
 
 clean:
-	rm -rf build build-asan build-clang
+	rm -rf build build-asan build-clang build-fuzz

@@ -1,8 +1,14 @@
 #!/bin/sh
 # Makes sure what the build and the tests need is installed: cmake, a C++ compiler,
-# GoogleTest and Python 3. Installs missing packages with apt-get when it can; otherwise
-# stops with one line naming what to install.
+# GoogleTest and Python 3 (with the argument "fuzz": clang++ and its libFuzzer runtime).
+# Installs missing packages with apt-get when it can; otherwise stops with one line naming
+# what to install.
 missing=""
+if [ "${1:-}" = fuzz ]; then
+  command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
+    missing="$missing libclang-rt-14-dev"
+fi
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
 command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v python3 >/dev/null 2>&1 || missing="$missing python3"

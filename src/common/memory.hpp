@@ -1,8 +1,7 @@
-// Heap accounting for runs that must stay within a memory cap. Every operator new of the
-// process goes through here; while a MemoryScope is open on a thread, allocations are
-// charged to its budget, and one that would pass the cap fails like an exhausted heap
-// (std::bad_alloc, which the interpreters report as OutOfMemory). Tests can also make the
-// Nth allocation fail, to prove every failure path.
+// Heap accounting for runs that must stay within a memory cap: while a MemoryScope is open,
+// every operator new of its thread is charged to its budget, and passing the cap fails like
+// an exhausted heap (std::bad_alloc, reported as OutOfMemory). Tests can make the Nth
+// allocation and all later ones fail, to prove every failure path.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +13,8 @@ struct MemoryBudget {
   std::size_t held = 0;        // bytes allocated under the budget and not yet freed
   std::size_t peak = 0;
   std::uint64_t allocations = 0;
-  std::uint64_t fail_at = 0;   // when non-zero, allocation number fail_at fails (1 = the next)
+  // When non-zero, allocation number fail_at (1 = the next) and all later ones fail.
+  std::uint64_t fail_at = 0;
 };
 
 // Charges the allocations of this thread to `budget` until destroyed; scopes nest. A null

@@ -97,3 +97,23 @@ TEST(ZndvmEmbedding, EveryAllocationFailureIsOutOfMemory) {
     ASSERT_LT(n, 1000u);
   }
 }
+
+TEST(ZndvmEmbedding, AStringRebuiltEveryIterationStaysWithinTheMemoryCap) {
+  // The shape of an input the fuzzer timed out on: each pass grows a string by doubling and
+  // starts it afresh. Passes must not accumulate memory, so the instruction cap ends the run,
+  // not the memory cap.
+  std::string program = "New i '0'\nFunc loop\nNew s '" + std::string(64, 'x') + "'\n";
+  for (int k = 0; k < 10; ++k) program += "New s \"s s++ s\"\n";
+  program += "New i \"i + 1\"\nCall loop\nEnd\nCall loop\n";
+  StringSink out;
+  Machine m(Options{.output = &out, .instruction_cap = 5000, .memory_cap = 1u << 20});
+  Outcome o = m.runProtected(program);
+  EXPECT_EQ(o.kind, Outcome::Kind::halted);
+  EXPECT_EQ(o.halt.reason, Halt::Reason::instruction_cap);
+  const Value* i = m.vars().find("i");
+  ASSERT_NE(i, nullptr);
+  EXPECT_GT(i->as.float_, 300.0);  // 5000 instructions, 14 per pass
+  const Value* s = m.vars().find("s");
+  ASSERT_NE(s, nullptr);
+  EXPECT_LE(s->str_len, 64u << 10);
+}

@@ -24,7 +24,8 @@ void write(Machine& m, std::string_view arg_var, bool newline) {
     written = m.output().tryWrite(std::string_view(buf, text.size() + 1));
   } else if (text.size() < 1024) {
     char line[1024];
-    std::memcpy(line, text.data(), text.size());
+    // An empty str may have no bytes at all (a null pointer), which memcpy must not see.
+    if (!text.empty()) std::memcpy(line, text.data(), text.size());
     line[text.size()] = '\n';
     written = m.output().tryWrite(std::string_view(line, text.size() + 1));
   } else {

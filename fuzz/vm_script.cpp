@@ -1,0 +1,36 @@
+// Arbitrary bytes run as a vm script, in-process, under an instruction cap and a memory cap,
+// with output discarded and a fixed small standard input. Only escapes that touch neither the
+// file system nor processes are available: the console and the pure string escapes.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/output.hpp"
+#include "escapes/table.hpp"
+#include "harness.hpp"
+#include "machine.hpp"
+
+using namespace zandle;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::uint32_t escapes = vm::consoleEscapes() | vm::escapeBit("StrLen") |
+                                       vm::escapeBit("StrSplitNumL") |
+                                       vm::escapeBit("StrSplitNumR");
+  fuzz::FixedInput input;
+  NullSink output;
+  vm::Machine machine(vm::Options{.output = &output,
+                                  .input = &input.reader(),
+                                  .instruction_cap = fuzz::instruction_cap,
+                                  .memory_cap = fuzz::memory_cap,
+                                  .escapes = escapes});
+  const std::string_view args[] = {"vm", "fuzz.znd", "one", ""};
+  machine.setArguments(args);
+  const vm::Outcome outcome =
+      machine.runProtected(std::string_view(reinterpret_cast<const char*>(data), size));
+  // Exit is not available, so the budget stop is the only way to halt.
+  if (outcome.kind == vm::Outcome::Kind::halted &&
+      (outcome.halt.reason != vm::Halt::Reason::budget || outcome.halt.status != 1)) {
+    fuzz::violated("vm: a halt other than the budget stop");
+  }
+  return 0;
+}

@@ -1,0 +1,273 @@
+// The allocation-failure sweep shared by both interpreters: each script runs once freely and
+// then again with allocation N failing (and every one after it, as on an exhausted heap) for
+// N = 1, 2, ... until a run completes with no failure injected. Every run must hand back every
+// byte it took and end either with OutOfMemory, having printed a prefix of the free run's
+// output, or exactly as the free run did, outcome and output.
+#pragma once
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/line_reader.hpp"
+#include "common/memory.hpp"
+#include "common/output.hpp"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZANDLE_SWEEP_LSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ZANDLE_SWEEP_LSAN 1
+#endif
+#ifdef ZANDLE_SWEEP_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace zandle::sweep {
+
+struct Script {
+  std::string name;
+  std::string text;
+  std::string input;  // standard input of the run
+};
+
+// What a run ended with, in words ("finished", "failed OutOfMemory", "halted budget 1"), and
+// what it printed.
+struct Result {
+  std::string ending;
+  std::string output;
+};
+
+inline constexpr std::string_view out_of_memory = "failed OutOfMemory";
+
+// Collects output into room reserved before the run, so the sink itself never allocates
+// while failures are being injected; more output than that is a fault of the sweep's set.
+class ReservedSink final : public Sink {
+ public:
+  explicit ReservedSink(std::size_t room) { text_.reserve(room); }
+  void write(std::string_view bytes) override {
+    if (text_.size() + bytes.size() > text_.capacity()) {
+      overflow_ = true;
+      return;
+    }
+    text_.append(bytes);
+  }
+  std::string take() { return overflow_ ? std::string("<output overflow>") : std::move(text_); }
+
+ private:
+  std::string text_;
+  bool overflow_ = false;
+};
+
+// A fresh pipe holding the script's input, its writing end closed: reading never blocks.
+class PipeInput {
+ public:
+  explicit PipeInput(std::string_view text) : fd_(openPipe(text)), reader_(fd_) {}
+  ~PipeInput() { ::close(fd_); }
+  PipeInput(const PipeInput&) = delete;
+  PipeInput& operator=(const PipeInput&) = delete;
+  LineReader& reader() { return reader_; }
+
+ private:
+  static int openPipe(std::string_view text) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) std::abort();
+    // Inputs are kept below a pipe's capacity (readCases), so this never blocks.
+    if (!text.empty() && ::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+      std::abort();
+    }
+    ::close(fds[1]);
+    return fds[0];
+  }
+  int fd_;
+  LineReader reader_;
+};
+
+inline constexpr std::size_t pipe_input_max = 60000;
+
+// The cases of a case file that run a plain script with nothing around it: no arguments,
+// files, set-up, environment or checks, no script or input computed by Python, no expected
+// sleep. Their standard input comes along.
+inline std::vector<Script> readCases(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(2);
+  }
+  struct Section {
+    std::string name, mods, text;
+  };
+  struct Case {
+    std::string title;
+    std::vector<Section> sections;
+  };
+  std::vector<Case> cases;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("=== ", 0) == 0) {
+      cases.push_back({line.substr(4), {}});
+    } else if (!cases.empty() && line.rfind("--- ", 0) == 0) {
+      std::istringstream words(line.substr(4));
+      Section s;
+      words >> s.name;
+      std::getline(words, s.mods);
+      cases.back().sections.push_back(s);
+    } else if (!cases.empty() && !cases.back().sections.empty()) {
+      cases.back().sections.back().text += line + "\n";
+    }
+  }
+  const std::string base = path.substr(path.find_last_of('/') + 1);
+  std::vector<Script> scripts;
+  for (Case& c : cases) {
+    // Blank lines before the next case separate cases.
+    if (!c.sections.empty()) {
+      std::string& last = c.sections.back().text;
+      while (last.ends_with("\n\n")) last.pop_back();
+      if (last == "\n") last.clear();
+    }
+    Script script{base + ": " + c.title, {}, {}};
+    bool usable = false;
+    for (Section& s : c.sections) {
+      const bool nonl = s.mods.find("nonl") != std::string::npos;
+      if (nonl && s.text.ends_with('\n')) s.text.pop_back();
+      if (s.mods.find("python") != std::string::npos && (s.name == "script" || s.name == "stdin")) {
+        usable = false;
+        break;
+      }
+      if (s.name == "script") {
+        script.text = s.text;
+        usable = true;
+      } else if (s.name == "stdin") {
+        script.input = s.text;
+      } else if (s.name != "stdout" && s.name != "stderr" && s.name != "status" && s.name != "timeout") {
+        usable = false;
+        break;
+      }
+    }
+    if (usable && script.input.size() <= pipe_input_max) scripts.push_back(std::move(script));
+  }
+  return scripts;
+}
+
+// Runs a script under a budget. A Program has `Outcome run(text, sink, reader)`, which makes
+// a machine and runs the script (making the machine may fail too: that is OutOfMemory), and
+// `std::string describe(const Outcome&)`, called once the budget no longer charges. `held`
+// receives the bytes still charged to the run after everything it made is gone.
+template <class Program>
+Result runCharged(const Script& script, MemoryBudget& budget, std::size_t& held) {
+  ReservedSink sink(std::size_t{1} << 20);
+  typename Program::Outcome outcome;
+  {
+    MemoryScope scope(&budget);
+    PipeInput input(script.input);
+    outcome = Program::run(script.text, sink, input.reader());
+  }
+  held = budget.held;
+  return {Program::describe(outcome), sink.take()};
+}
+
+struct Totals {
+  std::size_t scripts = 0, runs = 0, skipped = 0, failures = 0, failed_scripts = 0;
+  std::uint64_t max_n = 0;
+};
+
+// Sweeps one script. Scripts whose free run makes more than max_allocations allocations are
+// skipped: the sweep's cost grows with the square of that number.
+template <class Program>
+void sweepScript(const Script& script, std::uint64_t max_allocations, Totals& totals) {
+  const std::size_t failures_before = totals.failures;
+  struct Tally {
+    Totals& totals;
+    std::size_t before;
+    ~Tally() {
+      if (totals.failures != before) ++totals.failed_scripts;
+    }
+  } tally{totals, failures_before};
+  auto complain = [&](std::uint64_t n, const std::string& what) {
+    ++totals.failures;
+    std::printf("FAIL %s (allocation %llu fails): %s\n", script.name.c_str(),
+                static_cast<unsigned long long>(n), what.c_str());
+  };
+  // The first run may make lazily built process-wide objects; only the second is the reference.
+  MemoryBudget warmup;
+  std::size_t held = 0;
+  runCharged<Program>(script, warmup, held);
+  MemoryBudget free_budget;
+  const Result reference = runCharged<Program>(script, free_budget, held);
+  if (held != 0) complain(0, "free run keeps " + std::to_string(held) + " bytes");
+  if (free_budget.allocations > max_allocations) {
+    ++totals.skipped;
+    return;
+  }
+  ++totals.scripts;
+  for (std::uint64_t n = 1;; ++n) {
+    MemoryBudget budget;
+    budget.fail_at = n;
+    const Result r = runCharged<Program>(script, budget, held);
+    ++totals.runs;
+    if (held != 0) complain(n, "keeps " + std::to_string(held) + " bytes after the run");
+    if (budget.allocations < n) {
+      // Nothing failed: this run must be the free run again.
+      if (r.ending != reference.ending) complain(n, "completing run ended '" + r.ending + "', free run '" + reference.ending + "'");
+      if (r.output != reference.output) complain(n, "completing run printed other output");
+      if (n > totals.max_n) totals.max_n = n;
+      break;
+    }
+    if (r.ending == out_of_memory) {
+      // What was printed before memory ran out is what the free run printed up to there.
+      if (!reference.output.starts_with(r.output)) complain(n, "printed other output before OutOfMemory");
+    } else if (r.ending != reference.ending || r.output != reference.output) {
+      complain(n, "ended '" + r.ending + "', expected OutOfMemory or the free run's '" +
+                      reference.ending + "' and output");
+    }
+    if (totals.failures > 20) return;
+  }
+#ifdef ZANDLE_SWEEP_LSAN
+  if (__lsan_do_recoverable_leak_check() != 0) complain(0, "LeakSanitizer found leaks");
+#endif
+}
+
+// The test program: sweeps the built-in scripts, the usable cases of every case file and the
+// whole of every other file named on the command line; prints a summary and the closing
+// count, and fails on any fault.
+template <class Program>
+int sweepMain(const char* program, const std::vector<Script>& builtins,
+              int argc, char** argv, std::uint64_t max_allocations) {
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<Script> scripts = builtins;
+  for (int i = 1; i < argc; ++i) {
+    const std::string path = argv[i];
+    if (path.ends_with(".cases")) {
+      for (Script& s : readCases(path)) scripts.push_back(std::move(s));
+    } else {
+      std::ifstream file(path, std::ios::binary);
+      if (!file) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 2;
+      }
+      scripts.push_back({path, std::string(std::istreambuf_iterator<char>(file), {}), {}});
+    }
+  }
+  Totals totals;
+  for (const Script& s : scripts) sweepScript<Program>(s, max_allocations, totals);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s: %zu scripts swept (%zu skipped as too large), %zu runs, allocation N up to %llu, %.1f s\n",
+              program, totals.scripts, totals.skipped, totals.runs,
+              static_cast<unsigned long long>(totals.max_n), seconds);
+  std::printf("%zu passed, %zu failed\n", totals.scripts - totals.failed_scripts,
+              totals.failed_scripts);
+  return totals.failures == 0 && totals.scripts > 0 ? 0 : 1;
+}
+
+}  // namespace zandle::sweep
