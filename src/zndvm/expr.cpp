@@ -55,15 +55,20 @@ Value resolveToken(const Variables& vars, std::string_view token) {
   return v != nullptr ? *v : parseValue(token);
 }
 
-double toNumber(const Value& v) {
+// A numeric operand as a double; false for a str that does not read as a float.
+bool numberFrom(const Value& v, double& out) {
   switch (v.type) {
-    case Type::word: return static_cast<double>(v.as.word);
-    case Type::sword: return static_cast<double>(v.as.sword);
-    case Type::float_: return v.as.float_;
+    case Type::word: out = static_cast<double>(v.as.word); return true;
+    case Type::sword: out = static_cast<double>(v.as.sword); return true;
+    case Type::float_: out = v.as.float_; return true;
     case Type::str: break;
   }
+  return readFloat(v.text(), out);
+}
+
+double toNumber(const Value& v) {
   double d;
-  if (!readFloat(v.text(), d)) fail(Error::NotNumeric);
+  if (!numberFrom(v, d)) fail(Error::NotNumeric);
   return d;
 }
 
@@ -169,7 +174,14 @@ bool reduceText(EvalContext& ctx, std::string_view text, std::size_t n, Value& r
           TextOperand& left = list[w - 1];
           Value l = resolveTextOperand(ctx.vars, left);
           Value r = resolveTextOperand(ctx.vars, list[i + 1]);
-          left.value = applyOp(ctx.temp, *op, l, r);
+          if (isStringOp(*op)) {
+            left.value = applyOp(ctx.temp, *op, l, r);
+          } else {
+            // A text that is no number is the routine way to the fallback: no exception.
+            double a, b;
+            if (!numberFrom(l, a) || !numberFrom(r, b)) return false;
+            left.value = applyNumeric(*op, a, b);
+          }
           left.is_value = true;
           i += 2;
         } else {
