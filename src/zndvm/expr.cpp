@@ -57,13 +57,7 @@ Value resolveToken(const Variables& vars, std::string_view token) {
 
 // A numeric operand as a double; false for a str that does not read as a float.
 bool numberFrom(const Value& v, double& out) {
-  switch (v.type) {
-    case Type::word: out = static_cast<double>(v.as.word); return true;
-    case Type::sword: out = static_cast<double>(v.as.sword); return true;
-    case Type::float_: out = v.as.float_; return true;
-    case Type::str: break;
-  }
-  return readFloat(v.text(), out);
+  return asNumber(v, out) || (v.type == Type::str && readFloat(v.text(), out));
 }
 
 double toNumber(const Value& v) {
@@ -77,14 +71,7 @@ inline bool numericOperand(const Variables& vars, const ExprOperand& e, double& 
   const Value* v = e.kind == ExprOperand::Kind::literal ? &e.literal
                    : e.kind == ExprOperand::Kind::variable ? vars.get(e.variable.slot)
                                                            : nullptr;
-  if (v == nullptr) return false;
-  switch (v->type) {
-    case Type::word: out = static_cast<double>(v->as.word); return true;
-    case Type::sword: out = static_cast<double>(v->as.sword); return true;
-    case Type::float_: out = v->as.float_; return true;
-    case Type::str: break;
-  }
-  return false;
+  return v != nullptr && asNumber(*v, out);
 }
 
 Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {

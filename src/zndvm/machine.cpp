@@ -20,14 +20,7 @@ inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, doubl
     return true;
   }
   const Value* v = vars.get(side.slot);
-  if (v == nullptr) return false;
-  switch (v->type) {
-    case Type::word: out = static_cast<double>(v->as.word); return true;
-    case Type::sword: out = static_cast<double>(v->as.sword); return true;
-    case Type::float_: out = v->as.float_; return true;
-    case Type::str: break;
-  }
-  return false;
+  return v != nullptr && asNumber(*v, out);
 }
 
 void prepareNumeric(Operand& operand) {
@@ -41,12 +34,9 @@ void prepareNumeric(Operand& operand) {
     NumericExpr::Side& side = k == 0 ? n.left : n.right;
     if (e.kind == Kind::variable) {
       side = {e.variable.slot, 0.0};
-    } else if (e.literal.type == Type::word) {
-      side = {no_id, static_cast<double>(e.literal.as.word)};
-    } else if (e.literal.type == Type::sword) {
-      side = {no_id, static_cast<double>(e.literal.as.sword)};
     } else {
-      side = {no_id, e.literal.as.float_};
+      side = {no_id, 0.0};
+      asNumber(e.literal, side.constant);
     }
   }
   n.op = items[1].op;

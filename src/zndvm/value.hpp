@@ -65,6 +65,18 @@ static_assert(sizeof(Value) == 16);
 // Comparison words: the language's truth is the word 0, falsehood the word 1.
 inline constexpr Value truth(bool holds) { return Value::ofWord(holds ? 0 : 1); }
 
+// A word, sword or float as the double the numeric operators work on (integers beyond 2^53
+// round to nearest); false for a str, whose text must be read first.
+inline bool asNumber(const Value& v, double& out) {
+  switch (v.type) {
+    case Type::word: out = static_cast<double>(v.as.word); return true;
+    case Type::sword: out = static_cast<double>(v.as.sword); return true;
+    case Type::float_: out = v.as.float_; return true;
+    case Type::str: break;
+  }
+  return false;
+}
+
 // Never fails: a text that is no number is a str viewing the very bytes of `text`.
 Value parseValue(std::string_view text);
 
