@@ -169,10 +169,28 @@ bool Machine::interpret(const Instruction& ins) {
   return execute(ins);
 }
 
-bool Machine::execute(const Instruction& ins) {
+// The hot shapes of New and If: a name written in the text and a numeric expression whose
+// variables hold numbers. False when the record is not of that shape; nothing has run then.
+[[gnu::always_inline]] inline bool Machine::numericFast(const Instruction& ins, Value& result) {
+  const NumericExpr& n = ins.data.numeric;
+  if (!n.valid || (ins.dest.mode != AddrMode::bare && ins.dest.mode != AddrMode::true_literal)) {
+    return false;
+  }
+  double l, r;
+  if (!numberOf(vars_, n.left, l) || !numberOf(vars_, n.right, r)) return false;
+  result = applyNumeric(n.op, l, r);
+  return true;
+}
+
+[[gnu::always_inline]] inline bool Machine::execute(const Instruction& ins) {
+  Value result;
   switch (ins.op) {
     case Opcode::New:
-      execNew(ins);
+      if (numericFast(ins, result)) {
+        vars_.setNumber(ins.dest.id, result);
+      } else {
+        execNew(ins);
+      }
       return false;
     case Opcode::Escape:
       execEscape(ins);
@@ -184,6 +202,10 @@ bool Machine::execute(const Instruction& ins) {
       callFunction(functionOf(ins.dest));
       return false;
     case Opcode::If: {
+      if (numericFast(ins, result)) {
+        if (isTrue(result)) callFunction(ins.dest.id);
+        return false;
+      }
       SlotId name = functionOf(ins.dest);
       if (condition(ins)) callFunction(name);
       return false;
@@ -252,12 +274,6 @@ void Machine::execNew(const Instruction& ins) {
   SlotId dest = variableOf(ins.dest);
   if (!ins.has_data) fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
-  double l, r;
-  if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
-      numberOf(vars_, data.numeric.right, r)) {
-    vars_.setNumber(dest, applyNumeric(data.numeric.op, l, r));
-    return;
-  }
   Value value;
   switch (data.mode) {
     case AddrMode::literal:
@@ -322,11 +338,6 @@ void Machine::execFunc(const Instruction& ins) {
 bool Machine::condition(const Instruction& ins) {
   if (!ins.has_data) fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
-  double l, r;
-  if (data.numeric.valid && numberOf(vars_, data.numeric.left, l) &&
-      numberOf(vars_, data.numeric.right, r)) {
-    return isTrue(applyNumeric(data.numeric.op, l, r));
-  }
   switch (data.mode) {
     case AddrMode::literal:
       return isTrue(evalOperand(data, true));

@@ -81,6 +81,7 @@ class Machine {
  private:
   bool interpret(const Instruction& ins);  // true when the record was a Return
   bool execute(const Instruction& ins);    // interpret, when nothing is being recorded
+  bool numericFast(const Instruction& ins, Value& result);
   void drive();
   void pushCall(SlotId name, std::uint64_t pc);
   std::uint64_t findFuncEnd(std::uint64_t pc) const;
