@@ -2,8 +2,8 @@
 // open, read, chdir or fork is reported under the same name everywhere. Each program's own
 // error enum starts with this list, in this order, so a SysError converts by value.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #define ZANDLE_SYS_ERRORS(X)                                                                       \
   X(FileNotFound)                                                                                  \
@@ -41,8 +41,6 @@ enum class SysError : std::uint8_t {
 // The usual classification of an errno value; values without a name of their own are
 // Unexpected.
 SysError classifyErrno(int err);
-
-std::string_view sysErrorName(SysError e);
 
 // The longest file or directory name a script may pass: names go to the system in a
 // 1024-byte buffer that also holds the terminating zero.
