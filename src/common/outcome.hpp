@@ -2,6 +2,7 @@
 // halt (the ways that end the process), or by running out of memory. Both interpreters and
 // their drivers turn those into an Outcome here.
 #pragma once
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -11,8 +12,17 @@
 
 namespace zandle {
 
-// Runs fn; Outcome must have kind (finished, failed, halted), error and halt members.
-template <class Outcome, class Failure, class Halt, class Fn>
+// How a run ended, for a caller that wants an answer rather than an exception.
+template <class Error, class Halt>
+struct RunOutcome {
+  enum class Kind : std::uint8_t { finished, failed, halted };
+  Kind kind = Kind::finished;
+  Error error{};  // when failed
+  Halt halt{};    // when halted
+};
+
+// Runs fn and says how it ended; Failure carries an `error`, Halt is thrown as it is.
+template <class Outcome, class Failure, class Fn>
 Outcome guardRun(Fn&& fn, decltype(Outcome::error) out_of_memory) {
   Outcome outcome;
   try {
@@ -20,7 +30,7 @@ Outcome guardRun(Fn&& fn, decltype(Outcome::error) out_of_memory) {
   } catch (const Failure& f) {
     outcome.kind = Outcome::Kind::failed;
     outcome.error = f.error;
-  } catch (const Halt& h) {
+  } catch (const decltype(Outcome::halt)& h) {
     outcome.kind = Outcome::Kind::halted;
     outcome.halt = h;
   } catch (const std::bad_alloc&) {
@@ -38,6 +48,18 @@ inline int reportFailure(std::string_view name) {
   std::string line = "error: ";
   line.append(name).push_back('\n');
   stderrSink().write(line);
+  return 1;
+}
+
+// The command line's exit status for a run that ended this way, reporting a failure first
+// (under the name the program's own errorName gives it).
+template <class Outcome>
+int exitStatus(const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::finished: return 0;
+    case Outcome::Kind::failed: return reportFailure(errorName(outcome.error));
+    case Outcome::Kind::halted: return outcome.halt.status;
+  }
   return 1;
 }
 

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/decimal.hpp"
-#include "common/outcome.hpp"
 #include "escapes/table.hpp"
 #include "evaluator.hpp"
 #include "limits.hpp"
@@ -32,7 +31,7 @@ void Machine::count(Counter& c, std::uint32_t max) {
 }
 
 Outcome Machine::runProtected(std::string_view text) {
-  return guardRun<Outcome, Failure, Halt>([&] { run(text); }, Error::OutOfMemory);
+  return guardRun<Outcome, Failure>([&] { run(text); }, Error::OutOfMemory);
 }
 
 Instruction Machine::copyInstruction(Instruction ins) {

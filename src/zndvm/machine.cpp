@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/decimal.hpp"
-#include "common/outcome.hpp"
 #include "compiler.hpp"
 #include "escapes/table.hpp"
 #include "limits.hpp"
@@ -65,7 +64,7 @@ void Machine::halt(Halt::Reason reason, std::string_view message) {
 }
 
 Outcome Machine::runProtected(std::string_view source) {
-  return guardRun<Outcome, Failure, Halt>([&] { run(source); }, Error::OutOfMemory);
+  return guardRun<Outcome, Failure>([&] { run(source); }, Error::OutOfMemory);
 }
 
 void Machine::setArguments(std::span<const std::string_view> args) {

@@ -11,6 +11,7 @@
 #include "common/arena.hpp"
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
+#include "common/outcome.hpp"
 #include "common/output.hpp"
 #include "errors.hpp"
 #include "expr.hpp"
@@ -41,12 +42,7 @@ struct Options {
 };
 
 // How a run ended, for a caller that wants an answer rather than an exception.
-struct Outcome {
-  enum class Kind : std::uint8_t { finished, failed, halted };
-  Kind kind = Kind::finished;
-  Error error = Error::Unexpected;                      // when failed
-  Halt halt{0, Halt::Reason::call_stack_overflow};      // when halted
-};
+using Outcome = RunOutcome<Error, Halt>;
 
 struct Frame {
   std::uint64_t pc;  // index in the code of the record this frame runs next
