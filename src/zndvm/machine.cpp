@@ -220,14 +220,22 @@ bool Machine::interpret(const Instruction& ins) {
 // The value of a literal-mode operand: its compiled form when it has one and the keyword
 // takes it, else its text through the lenient evaluator.
 Value Machine::evalOperand(const Operand& operand, bool use_compiled) {
-  if (use_compiled && operand.numeric.valid) {
-    double l, r;
-    if (numberOf(vars_, operand.numeric.left, l) && numberOf(vars_, operand.numeric.right, r)) {
-      return applyNumeric(operand.numeric.op, l, r);
-    }
-  }
   if (use_compiled && operand.expr.compiled()) return evalCompiledExpr(ctx_, operand.expr);
   return evaluate(ctx_, operand.text);
+}
+
+// The value of the variable that a {name} or <name> operand refers to; fails with `missing`
+// when it has none.
+const Value& Machine::heldBy(const Operand& operand, Error missing) {
+  const Value* held = vars_.get(operand.id);
+  if (held == nullptr) fail(missing);
+  return *held;
+}
+
+// A {name} operand: the text its variable holds, evaluated.
+Value Machine::forcedEval(const Operand& operand) {
+  char buf[value_text_capacity];
+  return evaluate(ctx_, valueToString(heldBy(operand, Error::UnknownVariable), buf));
 }
 
 // The name an operand stands for. `buf` (value_text_capacity bytes) receives a printed
@@ -239,17 +247,10 @@ std::string_view Machine::nameOf(const Operand& operand, bool use_compiled, char
     case AddrMode::true_literal:
     case AddrMode::bare:
       return operand.text;
-    case AddrMode::forced_eval: {
-      const Value* held = vars_.get(operand.id);
-      if (held == nullptr) fail(Error::UnknownVariable);
-      Value result = evaluate(ctx_, valueToString(*held, buf));
-      return valueToString(scratch_, result);
-    }
-    case AddrMode::pointer: {
-      const Value* held = vars_.get(operand.id);
-      if (held == nullptr) fail(Error::InvalidPointer);
-      return valueToString(*held, buf);
-    }
+    case AddrMode::forced_eval:
+      return valueToString(scratch_, forcedEval(operand));
+    case AddrMode::pointer:
+      return valueToString(heldBy(operand, Error::InvalidPointer), buf);
   }
   return operand.text;
 }
@@ -281,23 +282,16 @@ void Machine::execNew(const Instruction& ins) {
     case AddrMode::true_literal:
       value = data.value;
       break;
-    case AddrMode::forced_eval: {
-      const Value* held = vars_.get(data.id);
-      if (held == nullptr) fail(Error::UnknownVariable);
-      char buf[value_text_capacity];
-      value = evaluate(ctx_, valueToString(*held, buf));
+    case AddrMode::forced_eval:
+      value = forcedEval(data);
       break;
-    }
     case AddrMode::pointer:
-      if (vars_.get(data.id) == nullptr) fail(Error::InvalidPointer);
+      heldBy(data, Error::InvalidPointer);  // the pointer must point somewhere
       value = Value::ofStr(data.text);
       break;
-    case AddrMode::bare: {
-      const Value* held = vars_.get(data.id);
-      if (held == nullptr) fail(Error::UnknownVariable);
-      value = *held;
+    case AddrMode::bare:
+      value = heldBy(data, Error::UnknownVariable);
       break;
-    }
   }
   if (value.type == Type::str) {
     vars_.set(dest, value);
@@ -342,17 +336,10 @@ bool Machine::condition(const Instruction& ins) {
       return isTrue(evalOperand(data, true));
     case AddrMode::true_literal:
       return data.text == "0";
-    case AddrMode::forced_eval: {
-      const Value* held = vars_.get(data.id);
-      if (held == nullptr) fail(Error::UnknownVariable);
-      char buf[value_text_capacity];
-      return isTrue(evaluate(ctx_, valueToString(*held, buf)));
-    }
-    case AddrMode::pointer: {
-      const Value* held = vars_.get(data.id);
-      if (held == nullptr) fail(Error::InvalidPointer);
-      return isTrue(*held);
-    }
+    case AddrMode::forced_eval:
+      return isTrue(forcedEval(data));
+    case AddrMode::pointer:
+      return isTrue(heldBy(data, Error::InvalidPointer));
     case AddrMode::bare:
       break;
   }

@@ -88,6 +88,8 @@ class Machine {
   Instruction persist(const Instruction& ins);
 
   Value evalOperand(const Operand& operand, bool use_compiled);
+  const Value& heldBy(const Operand& operand, Error missing);
+  Value forcedEval(const Operand& operand);
   std::string_view nameOf(const Operand& operand, bool use_compiled, char* buf);
   SlotId variableOf(const Operand& operand);
   SlotId functionOf(const Operand& operand);
