@@ -105,124 +105,98 @@ double decimalToDouble(std::uint64_t m, std::int64_t e) {
   return std::strtod(buf, nullptr);
 }
 
-// Decimal form: digits (leading zeros skipped) and a power of ten, value = digits * 10^exp10.
-bool readDecimal(std::string_view t, std::size_t i, bool negative, double& out) {
-  char digits[decimal_kept_max + 32];
-  std::size_t kept = 0;
-  bool significant = false;
+// The significand of a decimal or hexadecimal number as the C library will read it back:
+// its digits with leading zeros dropped, at most `kept_max` of them, and the exponent that
+// places them (one unit per decimal digit, four bits per hexadecimal digit). A nonzero digit
+// dropped past the cap is remembered as sticky.
+struct Significand {
+  char* digits;
+  std::size_t kept;
+  std::size_t kept_max;
+  std::int64_t exp = 0;
   bool sticky = false;
-  std::int64_t exp10 = 0;
-  std::size_t n = readRun(t, i, isDec, [&](char c) {
+};
+
+// Reads "digits[.digits][<exp_char><exponent>]" from i to the end of t; false when malformed.
+template <class IsDigit>
+bool readSignificand(std::string_view t, std::size_t i, IsDigit is_digit, int step, char exp_char,
+                     Significand& s) {
+  bool significant = false;
+  std::size_t n = readRun(t, i, is_digit, [&](char c) {
     if (!significant && c == '0') return;
     significant = true;
-    if (kept < decimal_kept_max) {
-      digits[kept++] = c;
+    if (s.kept < s.kept_max) {
+      s.digits[s.kept++] = c;
     } else {
-      ++exp10;
-      sticky |= c != '0';
+      s.exp += step;
+      s.sticky |= c != '0';
     }
   });
   if (i < t.size() && t[i] == '.') {
     ++i;
-    n += readRun(t, i, isDec, [&](char c) {
+    n += readRun(t, i, is_digit, [&](char c) {
       if (!significant && c == '0') {
-        --exp10;
+        s.exp -= step;
         return;
       }
       significant = true;
-      if (kept < decimal_kept_max) {
-        digits[kept++] = c;
-        --exp10;
+      if (s.kept < s.kept_max) {
+        s.digits[s.kept++] = c;
+        s.exp -= step;
       } else {
-        sticky |= c != '0';
+        s.sticky |= c != '0';
       }
     });
   }
   if (n == 0) return false;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+  if (i < t.size() && (t[i] == exp_char || t[i] == exp_char - 'a' + 'A')) {
     ++i;
     std::int64_t e;
     if (!readExponent(t, i, e)) return false;
-    exp10 += e;
+    s.exp += e;
   }
-  if (i != t.size()) return false;
+  return i == t.size();
+}
 
+// The significand read by the C library: digits, the sticky digit, then the exponent.
+// `digits` must have room for 32 bytes past the kept ones.
+double libraryRead(Significand& s, int step, char exp_char) {
+  if (s.sticky) {
+    s.digits[s.kept++] = '1';
+    s.exp -= step;
+  }
+  char* p = s.digits + s.kept;
+  *p++ = exp_char;
+  p += formatI64(clampExponent(s.exp), p).size();
+  *p = '\0';
+  return std::strtod(s.digits, nullptr);
+}
+
+// Decimal form: value = digits * 10^exp.
+bool readDecimal(std::string_view t, std::size_t i, bool negative, double& out) {
+  char digits[decimal_kept_max + 32];
+  Significand s{digits, 0, decimal_kept_max};
+  if (!readSignificand(t, i, isDec, 1, 'e', s)) return false;
   double magnitude;
-  if (kept == 0) {
+  if (s.kept == 0) {
     magnitude = 0.0;
-  } else if (kept <= 15) {
+  } else if (s.kept <= 15) {
     std::uint64_t m = 0;
-    for (std::size_t k = 0; k < kept; ++k) m = m * 10 + static_cast<std::uint64_t>(digits[k] - '0');
-    magnitude = decimalToDouble(m, clampExponent(exp10));
+    for (std::size_t k = 0; k < s.kept; ++k) m = m * 10 + static_cast<std::uint64_t>(digits[k] - '0');
+    magnitude = decimalToDouble(m, clampExponent(s.exp));
   } else {
-    if (sticky) {
-      digits[kept++] = '1';
-      --exp10;
-    }
-    char* p = digits + kept;
-    *p++ = 'e';
-    p += formatI64(clampExponent(exp10), p).size();
-    *p = '\0';
-    magnitude = std::strtod(digits, nullptr);
+    magnitude = libraryRead(s, 1, 'e');
   }
   out = negative ? -magnitude : magnitude;
   return true;
 }
 
-// Hexadecimal form after "0x": value = hex digits * 2^exp2.
+// Hexadecimal form after "0x": value = hex digits * 2^exp.
 bool readHex(std::string_view t, std::size_t i, bool negative, double& out) {
   char digits[2 + hex_kept_max + 32] = {'0', 'x'};
-  std::size_t kept = 2;
-  bool significant = false;
-  bool sticky = false;
-  std::int64_t exp2 = 0;
-  std::size_t n = readRun(t, i, isHex, [&](char c) {
-    if (!significant && c == '0') return;
-    significant = true;
-    if (kept < 2 + hex_kept_max) {
-      digits[kept++] = c;
-    } else {
-      exp2 += 4;
-      sticky |= c != '0';
-    }
-  });
-  if (i < t.size() && t[i] == '.') {
-    ++i;
-    n += readRun(t, i, isHex, [&](char c) {
-      if (!significant && c == '0') {
-        exp2 -= 4;
-        return;
-      }
-      significant = true;
-      if (kept < 2 + hex_kept_max) {
-        digits[kept++] = c;
-        exp2 -= 4;
-      } else {
-        sticky |= c != '0';
-      }
-    });
-  }
-  if (n == 0) return false;
-  if (i < t.size() && (t[i] == 'p' || t[i] == 'P')) {
-    ++i;
-    std::int64_t e;
-    if (!readExponent(t, i, e)) return false;
-    exp2 += e;
-  }
-  if (i != t.size()) return false;
-
-  double magnitude = 0.0;
-  if (kept > 2) {
-    if (sticky) {
-      digits[kept++] = '1';
-      exp2 -= 4;
-    }
-    char* p = digits + kept;
-    *p++ = 'p';
-    p += formatI64(clampExponent(exp2), p).size();
-    *p = '\0';
-    magnitude = std::strtod(digits, nullptr);
-  }
+  Significand s{digits, 2, 2 + hex_kept_max};
+  if (!readSignificand(t, i, isHex, 4, 'p', s)) return false;
+  const double magnitude = s.kept > 2 ? libraryRead(s, 4, 'p') : 0.0;
   out = negative ? -magnitude : magnitude;
   return true;
 }
