@@ -4,20 +4,14 @@
 #include <new>
 #include <string>
 
+#include "embedding.hpp"
 #include "escapes/table.hpp"
 #include "machine.hpp"
 
 using namespace zandle;
 using namespace zandle::vm;
 
-namespace {
-
-struct StringSink final : Sink {
-  std::string text;
-  void write(std::string_view bytes) override { text.append(bytes); }
-};
-
-}  // namespace
+using zandle::test_support::StringSink;
 
 TEST(VmEmbedding, OutputGoesToTheSinkAndRunsAreIndependent) {
   for (int round = 0; round < 2; ++round) {
@@ -96,28 +90,5 @@ TEST(VmEmbedding, EveryAllocationFailureIsOutOfMemory) {
   // Fail each allocation of a small run in turn: every run ends cleanly.
   const std::string script =
       "New a 'one'\nFunc f\nNew b \"a s++ a\"\nEnd\nCall f\nNew ARG1 'b'\nEscape Print\n";
-  for (std::uint64_t n = 1;; ++n) {
-    StringSink out;
-    MemoryBudget budget;
-    budget.fail_at = n;
-    Outcome o;
-    {
-      MemoryScope scope(&budget);
-      try {
-        Machine m(Options{.output = &out});
-        o = m.runProtected(script);
-      } catch (const std::bad_alloc&) {  // the machine itself could not be made
-        o.kind = Outcome::Kind::failed;
-        o.error = Error::OutOfMemory;
-      }
-    }
-    if (o.kind == Outcome::Kind::finished) {
-      EXPECT_EQ(out.text, "oneone\n");
-      EXPECT_GT(n, 3u);
-      break;
-    }
-    EXPECT_EQ(o.kind, Outcome::Kind::failed) << n;
-    EXPECT_EQ(o.error, Error::OutOfMemory) << n;
-    ASSERT_LT(n, 1000u);
-  }
+  test_support::expectEveryAllocationFailureIsOutOfMemory<Machine, Options>(script, "oneone\n");
 }

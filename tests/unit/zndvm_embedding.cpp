@@ -4,20 +4,14 @@
 #include <new>
 #include <string>
 
+#include "embedding.hpp"
 #include "escapes/table.hpp"
 #include "machine.hpp"
 
 using namespace zandle;
 using namespace zandle::zndvm;
 
-namespace {
-
-struct StringSink final : Sink {
-  std::string text;
-  void write(std::string_view bytes) override { text.append(bytes); }
-};
-
-}  // namespace
+using zandle::test_support::StringSink;
 
 TEST(ZndvmEmbedding, OutputGoesToTheSinkAndRunsAreIndependent) {
   for (int round = 0; round < 2; ++round) {
@@ -72,30 +66,7 @@ TEST(ZndvmEmbedding, EveryAllocationFailureIsOutOfMemory) {
   const std::string program =
       "New a 'one'\nFunc f\nNew b \"a s++ a\"\nEnd\nCall f\n"
       "New __Escape_std.io.print_ARG0 'b'\nEscape std.io.print\n";
-  for (std::uint64_t n = 1;; ++n) {
-    StringSink out;
-    MemoryBudget budget;
-    budget.fail_at = n;
-    Outcome o;
-    {
-      MemoryScope scope(&budget);
-      try {
-        Machine m(Options{.output = &out});
-        o = m.runProtected(program);
-      } catch (const std::bad_alloc&) {  // the machine itself could not be made
-        o.kind = Outcome::Kind::failed;
-        o.error = Error::OutOfMemory;
-      }
-    }
-    if (o.kind == Outcome::Kind::finished) {
-      EXPECT_EQ(out.text, "oneone\n");
-      EXPECT_GT(n, 3u);
-      break;
-    }
-    EXPECT_EQ(o.kind, Outcome::Kind::failed) << n;
-    EXPECT_EQ(o.error, Error::OutOfMemory) << n;
-    ASSERT_LT(n, 1000u);
-  }
+  test_support::expectEveryAllocationFailureIsOutOfMemory<Machine, Options>(program, "oneone\n");
 }
 
 TEST(ZndvmEmbedding, AStringRebuiltEveryIterationStaysWithinTheMemoryCap) {
