@@ -1,8 +1,7 @@
 // What the harnesses share: the limits every fuzzed run gets, and a small fixed standard
-// input delivered through a real pipe, so the line reader under test is the programs' own
-// and no run can block waiting for input.
+// input (given through a PipeInput, so the line reader under test is the programs' own and
+// no run can block waiting for input).
 #pragma once
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -10,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "common/line_reader.hpp"
+#include "pipe_input.hpp"
 
 namespace zandle::fuzz {
 
@@ -24,33 +23,6 @@ inline constexpr std::size_t memory_cap = std::size_t{1} << 20;
 
 // Lines of every kind a script may meet: text, numbers, an empty line, an unended last line.
 inline constexpr std::string_view fixed_input = "first line\n42\n-7\n2.5\n\nlast line, no newline";
-
-// A fresh pipe per run holding fixed_input, its writing end already closed.
-class FixedInput {
- public:
-  FixedInput() : fd_(openPipe()), reader_(fd_) {}
-  ~FixedInput() { ::close(fd_); }
-  FixedInput(const FixedInput&) = delete;
-  FixedInput& operator=(const FixedInput&) = delete;
-
-  LineReader& reader() { return reader_; }
-
- private:
-  static int openPipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) std::abort();
-    // Far below a pipe's capacity, so the write completes at once.
-    if (::write(fds[1], fixed_input.data(), fixed_input.size()) !=
-        static_cast<ssize_t>(fixed_input.size())) {
-      std::abort();
-    }
-    ::close(fds[1]);
-    return fds[0];
-  }
-
-  int fd_;
-  LineReader reader_;
-};
 
 // Reports a broken property: libFuzzer saves the input that made it fail.
 [[noreturn]] inline void violated(const char* what) {

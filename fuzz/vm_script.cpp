@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::uint32_t escapes = vm::consoleEscapes() | vm::escapeBit("StrLen") |
                                        vm::escapeBit("StrSplitNumL") |
                                        vm::escapeBit("StrSplitNumR");
-  fuzz::FixedInput input;
+  PipeInput input(fuzz::fixed_input);
   NullSink output;
   vm::Machine machine(vm::Options{.output = &output,
                                   .input = &input.reader(),

@@ -13,7 +13,7 @@
 using namespace zandle;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::FixedInput input;
+  PipeInput input(fuzz::fixed_input);
   NullSink output;
   zndvm::Machine machine(zndvm::Options{.output = &output,
                                         .input = &input.reader(),

@@ -4,8 +4,6 @@
 // byte it took and end either with OutOfMemory, having printed a prefix of the free run's
 // output, or exactly as the free run did, outcome and output.
 #pragma once
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -20,6 +18,7 @@
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
 #include "common/output.hpp"
+#include "pipe_input.hpp"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -68,32 +67,6 @@ class ReservedSink final : public Sink {
   std::string text_;
   bool overflow_ = false;
 };
-
-// A fresh pipe holding the script's input, its writing end closed: reading never blocks.
-class PipeInput {
- public:
-  explicit PipeInput(std::string_view text) : fd_(openPipe(text)), reader_(fd_) {}
-  ~PipeInput() { ::close(fd_); }
-  PipeInput(const PipeInput&) = delete;
-  PipeInput& operator=(const PipeInput&) = delete;
-  LineReader& reader() { return reader_; }
-
- private:
-  static int openPipe(std::string_view text) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) std::abort();
-    // Inputs are kept below a pipe's capacity (readCases), so this never blocks.
-    if (!text.empty() && ::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-      std::abort();
-    }
-    ::close(fds[1]);
-    return fds[0];
-  }
-  int fd_;
-  LineReader reader_;
-};
-
-inline constexpr std::size_t pipe_input_max = 60000;
 
 // The cases of a case file that run a plain script with nothing around it: no arguments,
 // files, set-up, environment or checks, no script or input computed by Python, no expected

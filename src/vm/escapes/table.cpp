@@ -6,7 +6,6 @@ namespace zandle::vm {
 
 namespace {
 
-// Grouped by name length; lookup compares only the names of the same length.
 constexpr Escape table[] = {
     {"Time", escapes::time},
     {"Gcwd", escapes::gcwd},
@@ -27,6 +26,7 @@ constexpr Escape table[] = {
     {"StrSplitNumR", escapes::strSplitNumR},
 };
 
+// The shortest and longest names: anything outside is rejected without a search.
 constexpr std::size_t shortest = 4;
 constexpr std::size_t longest = 12;
 
@@ -35,7 +35,7 @@ constexpr std::size_t longest = 12;
 const Escape* findEscape(std::string_view name) {
   if (name.size() < shortest || name.size() > longest) return nullptr;
   for (const Escape& e : table) {
-    if (e.name.size() == name.size() && e.name == name) return &e;
+    if (e.name == name) return &e;
   }
   return nullptr;
 }
