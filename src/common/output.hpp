@@ -34,6 +34,10 @@ class NullSink final : public Sink {
   void write(std::string_view) override {}
 };
 
+// Writes text and a newline, in one write when the text is short, so that a line is not
+// split between two writes; tells whether everything was written.
+bool writeLine(Sink& sink, std::string_view text);
+
 FdSink& stdoutSink();
 FdSink& stderrSink();
 

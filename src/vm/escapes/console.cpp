@@ -1,7 +1,5 @@
 // Print, PrintLn and Input: the console. Everything the interpreter writes goes to the
 // machine's output (standard error for the command-line program).
-#include <cstring>
-
 #include "escapes.hpp"
 
 namespace zandle::vm::escapes {
@@ -23,16 +21,7 @@ void storeResult(Machine& m, std::string_view name, std::string_view value) {
 void print(Machine& m) {
   const std::string* text = argument(m, "ARG1");
   if (text == nullptr) return;
-  // Short texts go out with their newline in one write.
-  char line[512];
-  if (text->size() < sizeof line) {
-    std::memcpy(line, text->data(), text->size());
-    line[text->size()] = '\n';
-    m.output().write(std::string_view(line, text->size() + 1));
-  } else {
-    m.output().write(*text);
-    m.output().write("\n");
-  }
+  (void)writeLine(m.output(), *text);  // vm output ignores write failures
 }
 
 void printLn(Machine& m) {

@@ -1,8 +1,6 @@
 // std.io: printing with and without a line end, and reading a line. Output goes to the
 // machine's sink at once, so nothing is left buffered between instructions; a print that
 // cannot be written fails rather than pass for done.
-#include <cstring>
-
 #include "machine.hpp"
 #include "table.hpp"
 
@@ -13,24 +11,9 @@ namespace {
 void write(Machine& m, std::string_view arg_var, bool newline) {
   const Value* value = argument(m, arg_var);
   if (value == nullptr) return;
-  char buf[value_text_capacity + 1];
-  std::string_view text = valueToString(*value, buf);
-  bool written;
-  if (!newline) {
-    written = m.output().tryWrite(text);
-  } else if (text.data() == buf) {
-    // A printed number sits in buf already: add the newline and write once.
-    buf[text.size()] = '\n';
-    written = m.output().tryWrite(std::string_view(buf, text.size() + 1));
-  } else if (text.size() < 1024) {
-    char line[1024];
-    // An empty str may have no bytes at all (a null pointer), which memcpy must not see.
-    if (!text.empty()) std::memcpy(line, text.data(), text.size());
-    line[text.size()] = '\n';
-    written = m.output().tryWrite(std::string_view(line, text.size() + 1));
-  } else {
-    written = m.output().tryWrite(text) && m.output().tryWrite("\n");
-  }
+  char buf[value_text_capacity];
+  const std::string_view text = valueToString(*value, buf);
+  const bool written = newline ? writeLine(m.output(), text) : m.output().tryWrite(text);
   if (!written) fail(Error::WriteFailed);
 }
 
