@@ -19,7 +19,7 @@ run: build
 	@echo "== vm examples/vm/tour.znd"
 	@./$(BUILD)/vm examples/vm/tour.znd
 	@echo "== zndvm examples/zndvm/tour.znd"
-	@if [ -x ./$(BUILD)/zndvm ] && [ -f examples/zndvm/tour.znd ]; then ./$(BUILD)/zndvm examples/zndvm/tour.znd; fi
+	@./$(BUILD)/zndvm examples/zndvm/tour.znd
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -30,6 +30,7 @@ sanitize:
 
 # Both programs and the tests compiled with clang++.
 clang:
+	@scripts/ensure-deps.sh clang
 	@$(MAKE) --no-print-directory build BUILD=build-clang CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)"
 
 # The libFuzzer harnesses (clang++ with the sanitizers), each run FUZZ_SECONDS over the saved

@@ -1,11 +1,14 @@
 #!/bin/sh
 # Makes sure what the build and the tests need is installed: cmake, a C++ compiler,
-# GoogleTest and Python 3 (with the argument "fuzz": clang++ and its libFuzzer runtime).
+# GoogleTest and Python 3 (with the argument "clang": clang++ too; with "fuzz": clang++ and
+# its libFuzzer runtime).
 # Installs missing packages with apt-get when it can; otherwise stops with one line naming
 # what to install.
 missing=""
-if [ "${1:-}" = fuzz ]; then
+if [ "${1:-}" = clang ] || [ "${1:-}" = fuzz ]; then
   command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
+fi
+if [ "${1:-}" = fuzz ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
     missing="$missing libclang-rt-14-dev"
 fi
