@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,70 +66,6 @@ class ReservedSink final : public Sink {
   std::string text_;
   bool overflow_ = false;
 };
-
-// The cases of a case file that run a plain script with nothing around it: no arguments,
-// files, set-up, environment or checks, no script or input computed by Python, no expected
-// sleep. Their standard input comes along.
-inline std::vector<Script> readCases(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    std::exit(2);
-  }
-  struct Section {
-    std::string name, mods, text;
-  };
-  struct Case {
-    std::string title;
-    std::vector<Section> sections;
-  };
-  std::vector<Case> cases;
-  std::string line;
-  while (std::getline(file, line)) {
-    if (line.rfind("=== ", 0) == 0) {
-      cases.push_back({line.substr(4), {}});
-    } else if (!cases.empty() && line.rfind("--- ", 0) == 0) {
-      std::istringstream words(line.substr(4));
-      Section s;
-      words >> s.name;
-      std::getline(words, s.mods);
-      cases.back().sections.push_back(s);
-    } else if (!cases.empty() && !cases.back().sections.empty()) {
-      cases.back().sections.back().text += line + "\n";
-    }
-  }
-  const std::string base = path.substr(path.find_last_of('/') + 1);
-  std::vector<Script> scripts;
-  for (Case& c : cases) {
-    // Blank lines before the next case separate cases.
-    if (!c.sections.empty()) {
-      std::string& last = c.sections.back().text;
-      while (last.ends_with("\n\n")) last.pop_back();
-      if (last == "\n") last.clear();
-    }
-    Script script{base + ": " + c.title, {}, {}};
-    bool usable = false;
-    for (Section& s : c.sections) {
-      const bool nonl = s.mods.find("nonl") != std::string::npos;
-      if (nonl && s.text.ends_with('\n')) s.text.pop_back();
-      if (s.mods.find("python") != std::string::npos && (s.name == "script" || s.name == "stdin")) {
-        usable = false;
-        break;
-      }
-      if (s.name == "script") {
-        script.text = s.text;
-        usable = true;
-      } else if (s.name == "stdin") {
-        script.input = s.text;
-      } else if (s.name != "stdout" && s.name != "stderr" && s.name != "status" && s.name != "timeout") {
-        usable = false;
-        break;
-      }
-    }
-    if (usable && script.input.size() <= pipe_input_max) scripts.push_back(std::move(script));
-  }
-  return scripts;
-}
 
 // Runs a script under a budget. A Program has `Outcome run(text, sink, reader)`, which makes
 // a machine and runs the script (making the machine may fail too: that is OutOfMemory), and
@@ -210,26 +145,40 @@ void sweepScript(const Script& script, std::uint64_t max_allocations, Totals& to
 #endif
 }
 
-// The test program: sweeps the built-in scripts, the usable cases of every case file and the
-// whole of every other file named on the command line; prints a summary and the closing
-// count, and fails on any fault.
+inline bool readFile(const std::string& path, std::string& out) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return false;
+  }
+  out.assign(std::istreambuf_iterator<char>(file), {});
+  return true;
+}
+
+// The test program: sweeps the built-in scripts and every script named on the command line
+// ("[--name NAME] [--stdin INPUT] PATH", as tests/sweep/run.py passes them); prints a
+// summary and the closing count, and fails on any fault.
 template <class Program>
 int sweepMain(const char* program, const std::vector<Script>& builtins,
               int argc, char** argv, std::uint64_t max_allocations) {
   const auto started = std::chrono::steady_clock::now();
   std::vector<Script> scripts = builtins;
+  Script next;
   for (int i = 1; i < argc; ++i) {
-    const std::string path = argv[i];
-    if (path.ends_with(".cases")) {
-      for (Script& s : readCases(path)) scripts.push_back(std::move(s));
-    } else {
-      std::ifstream file(path, std::ios::binary);
-      if (!file) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    const std::string arg = argv[i];
+    if ((arg == "--name" || arg == "--stdin") && i + 1 < argc) {
+      const std::string value = argv[++i];
+      if (arg == "--name") {
+        next.name = value;
+      } else if (!readFile(value, next.input)) {
         return 2;
       }
-      scripts.push_back({path, std::string(std::istreambuf_iterator<char>(file), {}), {}});
+      continue;
     }
+    if (!readFile(arg, next.text)) return 2;
+    if (next.name.empty()) next.name = arg;
+    scripts.push_back(std::move(next));
+    next = Script{};
   }
   Totals totals;
   for (const Script& s : scripts) sweepScript<Program>(s, max_allocations, totals);
