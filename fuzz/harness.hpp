@@ -31,4 +31,12 @@ inline constexpr std::string_view fixed_input = "first line\n42\n-7\n2.5\n\nlast
   std::abort();
 }
 
+inline void expect(bool holds, const char* what) {
+  if (!holds) violated(what);
+}
+
+// White space as both tokenizers see it: the space and the ASCII controls tab to carriage
+// return.
+inline bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 }  // namespace zandle::fuzz

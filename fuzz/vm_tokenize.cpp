@@ -11,18 +11,14 @@
 #include "tokenizer.hpp"
 
 using namespace zandle;
+using fuzz::expect;
+using fuzz::isSpace;
 
 namespace {
-
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Markers are the one kind of token that is no slice of the line.
 bool isMarker(std::string_view line, std::string_view t) {
   return t.data() < line.data() || t.data() > line.data() + line.size();
-}
-
-void expect(bool holds, const char* what) {
-  if (!holds) fuzz::violated(what);
 }
 
 void checkTokens(std::string_view line, const std::vector<std::string_view>& tokens) {

@@ -16,15 +16,11 @@
 #include "harness.hpp"
 
 using namespace zandle;
+using fuzz::expect;
+using fuzz::isSpace;
 using namespace zandle::zndvm;
 
 namespace {
-
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-void expect(bool holds, const char* what) {
-  if (!holds) fuzz::violated(what);
-}
 
 AddrMode modeOfMarker(std::string_view marker) {
   if (marker == marker_literal) return AddrMode::literal;

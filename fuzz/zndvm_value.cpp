@@ -15,13 +15,10 @@
 #include "value.hpp"
 
 using namespace zandle;
+using fuzz::expect;
 using namespace zandle::zndvm;
 
 namespace {
-
-void expect(bool holds, const char* what) {
-  if (!holds) fuzz::violated(what);
-}
 
 std::uint64_t bitsOf(double d) {
   std::uint64_t b;
