@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "expr.hpp"
@@ -32,21 +33,29 @@ double medianNanoseconds(Body body) {
   return per_eval[per_eval.size() / 2];
 }
 
+CompiledExpr compiled(Arena& arena, std::string_view text, Variables& vars) {
+  CompiledExpr e;
+  if (!compileExpression(arena, text, vars, e)) std::abort();
+  return e;
+}
+
 }  // namespace
 
 int main() {
-  Variables vars;
-  Arena persistent, scratch, temp;
+  Memory memory;
+  Variables vars(memory);
+  Arena persistent(memory, 4096), scratch(memory, 4096), temp(memory, 4096);
   EvalContext ctx{vars, scratch, temp};
-  vars.set("a", Value::ofFloat(1234.5));
-  vars.set("x", Value::ofStr("prefix-"));
-  vars.set("y", Value::ofStr("tail"));
+  SlotId s;
+  if (!vars.set("a", Value::ofFloat(1234.5)) || !vars.set("x", Value::ofStr("prefix-")) ||
+      !vars.set("y", Value::ofStr("tail")) || !vars.intern("s", s)) {
+    return 1;
+  }
 
-  const CompiledExpr add = compileExpression(persistent, "a + 1", vars);
-  const CompiledExpr less = compileExpression(persistent, "a < 10000000", vars);
-  const CompiledExpr concat = compileExpression(persistent, "x s++ y", vars);
-  const CompiledExpr starts = compileExpression(persistent, "s s?= x", vars);
-  const SlotId s = vars.intern("s");
+  const CompiledExpr add = compiled(persistent, "a + 1", vars);
+  const CompiledExpr less = compiled(persistent, "a < 10000000", vars);
+  const CompiledExpr concat = compiled(persistent, "x s++ y", vars);
+  const CompiledExpr starts = compiled(persistent, "s s?= x", vars);
 
   std::printf("sizeof(Value) = %zu, sizeof(ExprOperand) = %zu\n", sizeof(Value),
               sizeof(ExprOperand));
@@ -61,7 +70,7 @@ int main() {
   // One instruction's worth: the scratch arena is reset as each instruction starts.
   std::printf("  s = x s++ y, then s s?= x  %7.2f\n", medianNanoseconds([&] {
                 scratch.reset();
-                vars.set(s, evalCompiledExpr(ctx, concat));
+                if (!vars.set(s, evalCompiledExpr(ctx, concat))) std::abort();
                 scratch.reset();
                 sink = evalCompiledExpr(ctx, starts).as.word;
               }));

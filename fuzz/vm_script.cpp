@@ -17,20 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                        vm::escapeBit("StrSplitNumL") |
                                        vm::escapeBit("StrSplitNumR");
   PipeInput input(fuzz::fixed_input);
-  NullSink output;
-  vm::Machine machine(vm::Options{.output = &output,
+  vm::Machine machine(vm::Options{.output = nullSink(),
                                   .input = &input.reader(),
                                   .instruction_cap = fuzz::instruction_cap,
                                   .memory_cap = fuzz::memory_cap,
                                   .escapes = escapes});
   const std::string_view args[] = {"vm", "fuzz.znd", "one", ""};
-  machine.setArguments(args);
-  const vm::Outcome outcome =
-      machine.runProtected(std::string_view(reinterpret_cast<const char*>(data), size));
-  // Exit is not available, so the budget stop is the only way to halt.
-  if (outcome.kind == vm::Outcome::Kind::halted &&
-      (outcome.halt.reason != vm::Halt::Reason::budget || outcome.halt.status != 1)) {
-    fuzz::violated("vm: a halt other than the budget stop");
+  if (!machine.setArguments(args)) fuzz::violated("vm: no room for the arguments");
+  const vm::Outcome outcome = machine.run(std::string_view(reinterpret_cast<const char*>(data), size));
+  // Exit is not available, so a budget or the cap is the only way to halt.
+  if (outcome.ending == Ending::halted &&
+      (outcome.reason == vm::HaltReason::exit || outcome.status != 1)) {
+    fuzz::violated("vm: a halt other than a budget stop");
   }
+  if (machine.memory().held > fuzz::memory_cap) fuzz::violated("vm: the memory cap was passed");
   return 0;
 }

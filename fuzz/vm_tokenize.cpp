@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "errors.hpp"
 #include "harness.hpp"
@@ -21,7 +20,7 @@ bool isMarker(std::string_view line, std::string_view t) {
   return t.data() < line.data() || t.data() > line.data() + line.size();
 }
 
-void checkTokens(std::string_view line, const std::vector<std::string_view>& tokens) {
+void checkTokens(std::string_view line, const Vec<std::string_view>& tokens) {
   const char* cursor = line.data();
   const char* const end = line.data() + line.size();
   for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -61,11 +60,10 @@ void checkTokens(std::string_view line, const std::vector<std::string_view>& tok
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> tokens;
-  try {
-    vm::tokenize(line, tokens);
-  } catch (const vm::Failure& f) {
-    expect(f.error == vm::Error::UnterminatedString, "vm tokenize: a failure other than UnterminatedString");
+  Memory memory;
+  Vec<std::string_view> tokens(memory);
+  if (vm::Error e = vm::tokenize(line, tokens); e != vm::Error::ok) {
+    expect(e == vm::Error::UnterminatedString, "vm tokenize: a failure other than UnterminatedString");
     return 0;
   }
   checkTokens(line, tokens);

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <new>
 #include <string_view>
-#include <vector>
 
 #include "common/arena.hpp"
 #include "compiler.hpp"
@@ -31,7 +30,7 @@ AddrMode modeOfMarker(std::string_view marker) {
   return AddrMode::bare;
 }
 
-void checkTokens(std::string_view line, const std::vector<std::string_view>& tokens) {
+void checkTokens(std::string_view line, const Vec<std::string_view>& tokens) {
   expect(tokens.size() % 2 == 0, "zndvm tokenize: odd token count");
   const char* cursor = line.data();
   const char* const end = line.data() + line.size();
@@ -91,19 +90,17 @@ void checkCompiled(const Operand& o, std::string_view text, std::string_view mar
 void evaluateBoth(EvalContext& ctx, const Operand& o) {
   char buf[value_text_capacity];
   if (o.expr.compiled()) {
-    try {
-      (void)valueToString(evalCompiledExpr(ctx, o.expr), buf);
-    } catch (const Failure& f) {
-      expect(f.error == Error::NotNumeric, "zndvm evalCompiledExpr: a failure other than NotNumeric");
+    const Value v = evalCompiledExpr(ctx, o.expr);
+    if (v.failed()) {
+      expect(v.error() == Error::NotNumeric, "zndvm evalCompiledExpr: a failure other than NotNumeric");
+    } else {
+      (void)valueToString(v, buf);
     }
     ctx.scratch.reset();
   }
-  try {
-    (void)valueToString(evaluate(ctx, o.text), buf);
-    (void)resolveVariables(ctx, o.text);
-  } catch (const Failure&) {
-    fuzz::violated("zndvm evaluate: failed");
-  }
+  const Value v = evaluate(ctx, o.text);
+  if (v.failed()) fuzz::violated("zndvm evaluate: failed");
+  (void)valueToString(v, buf);
   ctx.scratch.reset();
   ctx.temp.reset();
 }
@@ -112,29 +109,24 @@ void evaluateBoth(EvalContext& ctx, const Operand& o) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> tokens;
-  try {
-    tokenize(line, tokens);
-  } catch (const Failure& f) {
-    expect(f.error == Error::UnterminatedString, "zndvm tokenize: a failure other than UnterminatedString");
+  Memory memory;
+  Vec<std::string_view> tokens(memory);
+  if (Error e = tokenize(line, tokens); e != Error::ok) {
+    expect(e == Error::UnterminatedString, "zndvm tokenize: a failure other than UnterminatedString");
     return 0;
   }
   checkTokens(line, tokens);
   if (tokens.empty()) return 0;
 
-  Variables vars;
-  vars.set("x", Value::ofWord(5));
-  vars.set("n", Value::ofSword(-3));
-  vars.set("f", Value::ofFloat(2.5));
-  vars.set("s", Value::ofStr("abc"));
-  vars.set("t", Value::ofStr("12"));
-  vars.set("e", Value::ofStr(""));
-  Arena arena, scratch, temp;
+  Variables vars(memory);
+  const bool stored = vars.set("x", Value::ofWord(5)) && vars.set("n", Value::ofSword(-3)) &&
+                      vars.set("f", Value::ofFloat(2.5)) && vars.set("s", Value::ofStr("abc")) &&
+                      vars.set("t", Value::ofStr("12")) && vars.set("e", Value::ofStr(""));
+  expect(stored, "zndvm: no room for the variables");
+  Arena arena(memory, 4096), scratch(memory, 4096), temp(memory, 4096);
   Instruction ins;
-  try {
-    ins = compileInstruction(tokens, arena, vars);
-  } catch (const Failure& f) {
-    expect(f.error == Error::UnknownInstruction || f.error == Error::UnknownAddressingMode,
+  if (Error e = compileInstruction(tokens, arena, vars, ins); e != Error::ok) {
+    expect(e == Error::UnknownInstruction || e == Error::UnknownAddressingMode,
            "zndvm compile: an unexpected failure");
     return 0;
   }

@@ -14,18 +14,18 @@ using namespace zandle;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   PipeInput input(fuzz::fixed_input);
-  NullSink output;
-  zndvm::Machine machine(zndvm::Options{.output = &output,
+  zndvm::Machine machine(zndvm::Options{.output = nullSink(),
                                         .input = &input.reader(),
                                         .instruction_cap = fuzz::instruction_cap,
                                         .memory_cap = fuzz::memory_cap,
                                         .escapes = zndvm::consoleEscapes()});
   const std::string_view args[] = {"zndvm", "fuzz.znd", "one", "-2.5"};
-  machine.setArguments(args);
+  if (!machine.setArguments(args)) fuzz::violated("zndvm: no room for the arguments");
   const zndvm::Outcome outcome =
-      machine.runProtected(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (outcome.kind == zndvm::Outcome::Kind::halted && outcome.halt.status != 1) {
+      machine.run(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (outcome.ending == Ending::halted && outcome.status != 1) {
     fuzz::violated("zndvm: a halt with a status other than 1");
   }
+  if (machine.memory().held > fuzz::memory_cap) fuzz::violated("zndvm: the memory cap was passed");
   return 0;
 }

@@ -84,7 +84,8 @@ void checkFloat(double x) {
       expect(static_cast<double>(back.as.sword) == x, "negative integral float reads back wrong");
       break;
     case Type::str:
-      fuzz::violated("a printed float reads as a str");
+    case Type::failure:
+      fuzz::violated("a printed float reads as no number");
   }
   if (!std::isfinite(x) || x == 0) return;
   char sci[64];

@@ -34,7 +34,7 @@ ssize_t readSome(int fd, char* buf, std::size_t len) {
 
 }  // namespace
 
-std::optional<SysError> readWholeFile(std::string_view name, std::string& out, std::size_t limit) {
+std::optional<SysError> readWholeFile(std::string_view name, Buffer& out, std::size_t limit) {
   PathBuffer path;
   if (auto err = toPathBuffer(name, path)) return err;
   int fd;
@@ -60,7 +60,7 @@ std::optional<SysError> readWholeFile(std::string_view name, std::string& out, s
   if (cap > limit) cap = limit;
 
   out.clear();
-  out.resize(cap);
+  if (!out.resize(cap)) return SysError::OutOfMemory;
   std::size_t len = 0;
   for (;;) {
     if (len == cap) {
@@ -74,27 +74,27 @@ std::optional<SysError> readWholeFile(std::string_view name, std::string& out, s
       }
       std::size_t grown = cap + cap / 2 + 64;
       cap = grown > limit ? limit : grown;
-      out.resize(cap);
+      if (!out.resize(cap)) return SysError::OutOfMemory;
     }
     ssize_t n = readSome(fd, out.data() + len, cap - len);
     if (n < 0) return classifyErrno(errno);
     if (n == 0) break;
     len += static_cast<std::size_t>(n);
   }
-  out.resize(len);
+  out.shrink(len);
   return std::nullopt;
 }
 
-std::optional<SysError> writeAll(int fd, std::string_view data) {
+int writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return classifyErrno(errno);
+      return errno;
     }
     data.remove_prefix(static_cast<std::size_t>(n));
   }
-  return std::nullopt;
+  return 0;
 }
 
 void closeQuietly(int fd) {

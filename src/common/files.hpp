@@ -3,10 +3,10 @@
 #pragma once
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "sys_error.hpp"
+#include "vec.hpp"
 
 namespace zandle {
 
@@ -24,13 +24,14 @@ struct PathBuffer {
 std::optional<SysError> toPathBuffer(std::string_view name, PathBuffer& out);
 
 // Reads the whole file `name` (relative to the working directory) into `out`. Fails with
-// StreamTooLong when it holds more than `limit` bytes; the descriptor is always closed.
-// Allocation failure propagates as std::bad_alloc.
-std::optional<SysError> readWholeFile(std::string_view name, std::string& out,
+// StreamTooLong when it holds more than `limit` bytes, and with OutOfMemory when `out`
+// cannot grow; the descriptor is always closed.
+std::optional<SysError> readWholeFile(std::string_view name, Buffer& out,
                                       std::size_t limit = file_size_max);
 
-// Writes all of `data` to `fd`, retrying partial and interrupted writes.
-std::optional<SysError> writeAll(int fd, std::string_view data);
+// Writes all of `data` to `fd`, retrying partial and interrupted writes; 0 or the errno
+// value of the failure.
+int writeAll(int fd, std::string_view data);
 
 // Closes a descriptor, ignoring the outcome (the data is already written or abandoned).
 void closeQuietly(int fd);

@@ -3,52 +3,71 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace zandle {
 
+namespace {
+
+long readDescriptor(int fd, char* buf, std::size_t capacity) {
+  for (;;) {
+    ssize_t n = ::read(fd, buf, capacity);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long readFd(void* user, char* buf, std::size_t capacity) {
+  return readDescriptor(static_cast<int>(reinterpret_cast<std::intptr_t>(user)), buf, capacity);
+}
+
+long readStdin(void*, char* buf, std::size_t capacity) { return readDescriptor(0, buf, capacity); }
+
+}  // namespace
+
+Source fdSource(int fd) { return {readFd, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd))}; }
+
 LineStatus LineReader::readLine(std::size_t max_line, std::size_t max_at_eof,
                                 std::string_view& line) {
-  // Drop what earlier calls handed out before reading more, so the buffer stays small.
+  // Move what earlier calls left to the front, so that a full line and a chunk always fit.
   if (start_ > 0) {
-    buf_.erase(0, start_);
+    std::memmove(buf_, buf_ + start_, end_ - start_);
+    end_ -= start_;
     start_ = 0;
   }
   std::size_t searched = 0;
   for (;;) {
-    std::size_t len = buf_.size();
-    std::size_t limit = len < max_line + 1 ? len : max_line + 1;
+    const std::size_t len = end_;
+    const std::size_t limit = len < max_line + 1 ? len : max_line + 1;
     if (searched < limit) {
-      if (const void* nl = std::memchr(buf_.data() + searched, '\n', limit - searched)) {
-        auto end = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.data());
-        line = std::string_view(buf_.data(), end);
-        start_ = end + 1;
+      if (const void* nl = std::memchr(buf_ + searched, '\n', limit - searched)) {
+        auto at = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_);
+        line = std::string_view(buf_, at);
+        start_ = at + 1;
         return LineStatus::ok;
       }
       searched = limit;
     }
     if (len > max_line && len > max_at_eof) return LineStatus::stream_too_long;
-
-    char chunk[4096];
-    ssize_t n;
-    do {
-      n = ::read(fd_, chunk, sizeof chunk);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return LineStatus::read_failed;
+    // Here len <= line_max, so a whole chunk fits behind it.
+    const long n = source_.fn(source_.user, buf_ + len, chunk);
+    if (n < 0 || static_cast<std::size_t>(n) > chunk) return LineStatus::read_failed;
     if (n == 0) {
       if (len == 0) return LineStatus::end_of_stream;
       if (len > max_at_eof) return LineStatus::stream_too_long;
-      line = std::string_view(buf_.data(), len);
+      line = std::string_view(buf_, len);
       start_ = len;
       return LineStatus::ok;
     }
-    buf_.append(chunk, static_cast<std::size_t>(n));
+    end_ = len + static_cast<std::size_t>(n);
   }
 }
 
-LineReader& stdinReader() {
-  static LineReader reader(0);
-  return reader;
-}
+namespace {
+char stdin_storage[LineReader::buffer_size];
+constinit LineReader stdin_reader(Source{readStdin, nullptr}, stdin_storage);
+}  // namespace
+
+LineReader& stdinReader() { return stdin_reader; }
 
 }  // namespace zandle

@@ -1,33 +1,63 @@
-// The standard-input line reader. There is one per process (or one per input an embedder
-// supplies): bytes that a read delivered past the end of a line are kept for the next call,
-// so piped input never loses lines.
+// The line reader of standard input (or of an input an embedder supplies). Bytes that a read
+// delivered past the end of a line are kept for the next call, so piped input never loses
+// lines. Lines are short, so the reader holds its bytes in a fixed buffer and never
+// allocates.
 #pragma once
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace zandle {
+
+// Reads up to `capacity` bytes into `buf`: the number read, 0 at the end of the input, or
+// negative on failure.
+using ReadFn = long (*)(void* user, char* buf, std::size_t capacity);
+
+struct Source {
+  ReadFn fn;
+  void* user;
+};
+
+// A descriptor, read with read(2), retrying interruptions.
+Source fdSource(int fd);
 
 enum class LineStatus : unsigned char { ok, end_of_stream, stream_too_long, read_failed };
 
 class LineReader {
  public:
-  explicit LineReader(int fd) : fd_(fd) {}
+  // The longest line any caller asks for, and the bytes one read may bring.
+  static constexpr std::size_t line_max = 1024;
+  static constexpr std::size_t chunk = 4096;
+  static constexpr std::size_t buffer_size = line_max + 1 + chunk;
+
+  // Reads from `source` through `storage`, buffer_size bytes that outlive the reader.
+  constexpr LineReader(Source source, char* storage) : source_(source), buf_(storage) {}
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
 
   // Reads the next line, without its newline (a carriage return before it stays). A line
   // may hold at most max_line bytes when a newline ends it, and at most max_at_eof bytes
-  // when the input ends it; a longer line is stream_too_long and consumes nothing. At the
-  // end of input with nothing buffered: end_of_stream. The view stays valid until the next
-  // call.
+  // when the input ends it (both at most line_max); a longer line is stream_too_long and
+  // consumes nothing. At the end of input with nothing buffered: end_of_stream. The view
+  // stays valid until the next call.
   LineStatus readLine(std::size_t max_line, std::size_t max_at_eof, std::string_view& line);
 
-  // Bytes read from the descriptor and not yet handed out as lines.
-  std::size_t pending() const { return buf_.size() - start_; }
+  // Bytes read from the input and not yet handed out as lines.
+  std::size_t pending() const { return end_ - start_; }
 
  private:
-  int fd_;
-  std::string buf_;
-  std::size_t start_ = 0;
+  Source source_;
+  char* buf_;
+  std::size_t start_ = 0;  // buf_[start_, end_) is read and not yet handed out
+  std::size_t end_ = 0;
+};
+
+// A reader that carries its own buffer.
+class BufferedReader : public LineReader {
+ public:
+  explicit BufferedReader(Source source) : LineReader(source, storage_) {}
+
+ private:
+  char storage_[buffer_size];
 };
 
 // The reader of file descriptor 0, shared by everything in the process that reads it.

@@ -1,33 +1,75 @@
-// Heap accounting for runs that must stay within a memory cap: while a MemoryScope is open,
-// every operator new of its thread is charged to its budget, and passing the cap fails like
-// an exhausted heap (std::bad_alloc, reported as OutOfMemory). Tests can make the Nth
-// allocation and all later ones fail, to prove every failure path.
+// Where a machine's memory comes from and how much it may take. Every byte a machine holds
+// is allocated through its own Memory: the host's allocation function (or the C library's),
+// charged against the machine's cap with the exact sizes asked for, so that two machines
+// never see each other's bytes and a cap cannot be passed. Nothing here throws: a refused
+// allocation is a null pointer, which the caller reports as OutOfMemory.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 namespace zandle {
 
-struct MemoryBudget {
-  std::size_t cap = SIZE_MAX;  // bytes the run may hold at once
-  std::size_t held = 0;        // bytes allocated under the budget and not yet freed
+// An allocation function in the realloc style: new_size 0 frees `ptr` and returns null;
+// otherwise it returns a block of new_size bytes (holding the first old_size bytes of `ptr`
+// when ptr is not null), aligned as malloc aligns, or null when it cannot.
+using AllocFn = void* (*)(void* user, void* ptr, std::size_t old_size, std::size_t new_size);
+
+// The C library's malloc, realloc and free.
+void* systemAlloc(void* user, void* ptr, std::size_t old_size, std::size_t new_size);
+
+class Memory {
+ public:
+  Memory() = default;
+  Memory(AllocFn fn, void* user, std::size_t limit) : cap(limit), fn_(fn), user_(user) {}
+  Memory(const Memory&) = delete;
+  Memory& operator=(const Memory&) = delete;
+
+  // A block of `size` bytes (size > 0), or null when the cap or the allocator refuses.
+  void* allocate(std::size_t size) {
+    if (!admit(size)) return nullptr;
+    void* p = fn_(user_, nullptr, 0, size);
+    if (p != nullptr) charge(size);
+    return p;
+  }
+
+  // Grows or shrinks a block; on failure null is returned and the block is left as it was.
+  void* resize(void* p, std::size_t old_size, std::size_t new_size) {
+    if (new_size > old_size && !admit(new_size - old_size)) return nullptr;
+    void* q = fn_(user_, p, old_size, new_size);
+    if (q == nullptr) return nullptr;
+    held -= old_size;
+    charge(new_size);
+    return q;
+  }
+
+  // Gives back a block of `size` bytes (the size it was allocated or resized with).
+  void release(void* p, std::size_t size) {
+    if (p == nullptr) return;
+    fn_(user_, p, size, 0);
+    held -= size;
+  }
+
+  std::size_t cap = SIZE_MAX;  // bytes that may be held at once
+  std::size_t held = 0;        // bytes allocated and not yet released
   std::size_t peak = 0;
   std::uint64_t allocations = 0;
-  // When non-zero, allocation number fail_at (1 = the next) and all later ones fail.
+  // When non-zero, allocation number fail_at (1 = the next) and every later one fail, as
+  // on an exhausted heap: the tests walk every failure path with it.
   std::uint64_t fail_at = 0;
-};
-
-// Charges the allocations of this thread to `budget` until destroyed; scopes nest. A null
-// budget leaves the charging as it is (an outer scope, if any, goes on counting).
-class MemoryScope {
- public:
-  explicit MemoryScope(MemoryBudget* budget);
-  ~MemoryScope();
-  MemoryScope(const MemoryScope&) = delete;
-  MemoryScope& operator=(const MemoryScope&) = delete;
 
  private:
-  MemoryBudget* previous_;
+  bool admit(std::size_t size) {
+    ++allocations;
+    if (fail_at != 0 && allocations >= fail_at) return false;
+    return held <= cap && size <= cap - held;  // no subtraction that could wrap
+  }
+  void charge(std::size_t size) {
+    held += size;
+    if (held > peak) peak = held;
+  }
+
+  AllocFn fn_ = systemAlloc;
+  void* user_ = nullptr;
 };
 
 }  // namespace zandle

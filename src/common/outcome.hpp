@@ -1,53 +1,33 @@
-// One place that knows every way a run can end: normally, by a failure of the script, by a
-// halt (the ways that end the process), or by running out of memory. Both interpreters and
-// their drivers turn those into an Outcome here.
+// One place that knows every way a run can end: normally, by a failure of the script (running
+// out of memory included), or by a halt (the ways that end the process: a budget, a cap, an
+// exit). Both interpreters describe a finished run with a RunOutcome, and their command lines
+// turn it into the report and the exit status here.
 #pragma once
 #include <cstdint>
-#include <new>
-#include <stdexcept>
-#include <string>
+#include <cstring>
 #include <string_view>
 
 #include "output.hpp"
 
 namespace zandle {
 
-// How a run ended, for a caller that wants an answer rather than an exception.
-template <class Error, class Halt>
-struct RunOutcome {
-  enum class Kind : std::uint8_t { finished, failed, halted };
-  Kind kind = Kind::finished;
-  Error error{};  // when failed
-  Halt halt{};    // when halted
-};
+enum class Ending : std::uint8_t { finished, failed, halted };
 
-// Runs fn and says how it ended; Failure carries an `error`, Halt is thrown as it is.
-template <class Outcome, class Failure, class Fn>
-Outcome guardRun(Fn&& fn, decltype(Outcome::error) out_of_memory) {
-  Outcome outcome;
-  try {
-    fn();
-  } catch (const Failure& f) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = f.error;
-  } catch (const decltype(Outcome::halt)& h) {
-    outcome.kind = Outcome::Kind::halted;
-    outcome.halt = h;
-  } catch (const std::bad_alloc&) {
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = out_of_memory;
-  } catch (const std::length_error&) {  // a string or list that cannot grow any further
-    outcome.kind = Outcome::Kind::failed;
-    outcome.error = out_of_memory;
-  }
-  return outcome;
-}
+template <class Error, class HaltReason>
+struct RunOutcome {
+  Ending ending = Ending::finished;
+  Error error = Error::ok;  // when failed
+  HaltReason reason{};      // when halted
+  int status = 0;           // the exit status a halt asks for
+};
 
 // The one-line report of a failed run on standard error; returns the exit status, 1.
 inline int reportFailure(std::string_view name) {
-  std::string line = "error: ";
-  line.append(name).push_back('\n');
-  stderrSink().write(line);
+  char line[80] = "error: ";
+  const std::size_t n = name.size() < sizeof line - 9 ? name.size() : sizeof line - 9;
+  std::memcpy(line + 7, name.data(), n);
+  line[7 + n] = '\n';
+  (void)fdSink(2).write(std::string_view(line, 8 + n));
   return 1;
 }
 
@@ -55,10 +35,10 @@ inline int reportFailure(std::string_view name) {
 // (under the name the program's own errorName gives it).
 template <class Outcome>
 int exitStatus(const Outcome& outcome) {
-  switch (outcome.kind) {
-    case Outcome::Kind::finished: return 0;
-    case Outcome::Kind::failed: return reportFailure(errorName(outcome.error));
-    case Outcome::Kind::halted: return outcome.halt.status;
+  switch (outcome.ending) {
+    case Ending::finished: return 0;
+    case Ending::failed: return reportFailure(errorName(outcome.error));
+    case Ending::halted: return outcome.status;
   }
   return 1;
 }

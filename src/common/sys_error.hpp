@@ -1,6 +1,7 @@
-// Names for failures of the operating system, shared by both interpreters so that a failing
-// open, read, chdir or fork is reported under the same name everywhere. Each program's own
-// error enum starts with this list, in this order, so a SysError converts by value.
+// Names for failures of the operating system (memory included), shared by both interpreters
+// so that a failing open, read, chdir, fork or allocation is reported under the same name
+// everywhere. Each program's own error enum starts with `ok` and this list, in this order, so
+// a SysError converts by value.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -28,11 +29,13 @@
   X(BrokenPipe)                                                                                    \
   X(StreamTooLong)                                                                                 \
   X(CurrentWorkingDirectoryUnlinked)                                                               \
-  X(Unexpected)
+  X(Unexpected)                                                                                    \
+  X(OutOfMemory)
 
 namespace zandle {
 
 enum class SysError : std::uint8_t {
+  ok,
 #define ZANDLE_ENUM_ITEM(name) name,
   ZANDLE_SYS_ERRORS(ZANDLE_ENUM_ITEM)
 #undef ZANDLE_ENUM_ITEM

@@ -1,7 +1,5 @@
 #include "driver.hpp"
 
-#include <string>
-
 #include "common/files.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
@@ -12,35 +10,39 @@ namespace zandle::vm {
 
 namespace {
 
-void runMode(std::span<const std::string_view> args) {
-  Machine machine;
-  machine.setArguments(args);
-  if (args.size() < 2) return;
-  std::string_view first = args[1];
+Outcome runMode(Machine& machine, std::span<const std::string_view> args) {
+  if (!machine.setArguments(args) || args.size() < 2) return machine.outcome();
+  const std::string_view first = args[1];
+  const Sink err = fdSink(2);
   if (first == "version") {
-    stderrSink().write(texts::version());
-    stderrSink().write("\n");
-    return;
-  }
-  if (first == "test") {
-    machine.run(texts::tests());
-    return;
+    (void)err.write(texts::version());
+    (void)err.write("\n");
+    return machine.outcome();
   }
   if (first == "docs") {
-    stderrSink().write(texts::docs());
-    return;
+    (void)err.write(texts::docs());
+    return machine.outcome();
   }
-  std::string script;
-  if (auto err = readWholeFile(first, script)) fail(*err);
-  machine.run(script);
+  if (first == "test") return machine.run(texts::tests());
+  Buffer script(machine.memory());
+  if (auto e = readWholeFile(first, script)) {
+    machine.fail(*e);
+    return machine.outcome();
+  }
+  return machine.run(script.view());
 }
 
 }  // namespace
 
 int runCommandLine(std::span<const std::string_view> args) {
-  makeSigpipeHarmless();
-  // The machine is torn down before the report is written.
-  return exitStatus(guardRun<Outcome, Failure>([&] { runMode(args); }, Error::OutOfMemory));
+  makeWriteSignalsHarmless();
+  Outcome outcome;
+  {
+    // The machine is torn down before the report is written.
+    Machine machine;
+    outcome = runMode(machine, args);
+  }
+  return exitStatus(outcome);
 }
 
 }  // namespace zandle::vm

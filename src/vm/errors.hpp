@@ -1,6 +1,7 @@
 // The closed set of failures of the vm interpreter, named exactly as the report prints them.
-// A failure travels as a thrown Failure and is caught only by the driver (or an embedder);
-// the system-error names come first so that a SysError converts by value.
+// A failure is recorded in the machine and travels back as a false return; the driver (or an
+// embedder) reads it from the run's outcome. The shared system names (OutOfMemory among them)
+// come first so that a SysError converts by value.
 #pragma once
 #include <cstdint>
 #include <string_view>
@@ -14,7 +15,6 @@
   X(UnknownFunction)                                                                               \
   X(MissingOperand)                                                                                \
   X(Return)                                                                                        \
-  X(OutOfMemory)                                                                                   \
   X(Overflow)                                                                                      \
   X(DivisionByZero)                                                                                \
   X(EndOfStream)                                                                                   \
@@ -27,23 +27,17 @@
 namespace zandle::vm {
 
 enum class Error : std::uint8_t {
+  ok,
 #define ZANDLE_ENUM_ITEM(name) name,
   ZANDLE_SYS_ERRORS(ZANDLE_ENUM_ITEM) ZANDLE_VM_ERRORS(ZANDLE_ENUM_ITEM)
 #undef ZANDLE_ENUM_ITEM
 };
 
-static_assert(static_cast<int>(Error::Unexpected) == static_cast<int>(SysError::Unexpected));
+static_assert(static_cast<int>(Error::OutOfMemory) == static_cast<int>(SysError::OutOfMemory));
 
 inline Error fromSys(SysError e) { return static_cast<Error>(e); }
 
+// The printed name; "ok" for no failure.
 std::string_view errorName(Error e);
-
-// A failure of the running script.
-struct Failure {
-  Error error;
-};
-
-[[noreturn]] inline void fail(Error e) { throw Failure{e}; }
-[[noreturn]] inline void fail(SysError e) { throw Failure{fromSys(e)}; }
 
 }  // namespace zandle::vm

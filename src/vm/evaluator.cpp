@@ -2,23 +2,44 @@
 
 #include <cstdint>
 
+#include "common/bytes.hpp"
 #include "common/decimal.hpp"
-#include "errors.hpp"
 
 namespace zandle::vm {
 
 namespace {
 
-std::string_view substitute(std::string_view token, const Variables& vars) {
-  const std::string* value = vars.find(token);
-  return value != nullptr ? std::string_view(*value) : token;
+enum class Op : std::uint8_t { concat, str_eq, starts, ends, contains, add, sub, mul, div, eq, ne, gt, lt };
+
+struct OpSpelling {
+  std::string_view text;
+  Op op;
+};
+
+constexpr OpSpelling operators[] = {
+    {"s++", Op::concat}, {"?=", Op::str_eq}, {"s?=", Op::starts}, {"e?=", Op::ends},
+    {"-?=", Op::contains}, {"+", Op::add},   {"-", Op::sub},       {"*", Op::mul},
+    {"/", Op::div},      {"==", Op::eq},     {"!=", Op::ne},       {">", Op::gt},
+    {"<", Op::lt},
+};
+
+constexpr std::size_t longest_operator = [] {
+  std::size_t n = 0;
+  for (const OpSpelling& s : operators) n = s.text.size() > n ? s.text.size() : n;
+  return n;
+}();
+
+const OpSpelling* findOperator(std::string_view text) {
+  if (text.empty() || text.size() > longest_operator) return nullptr;
+  for (const OpSpelling& s : operators) {
+    if (s.text == text) return &s;
+  }
+  return nullptr;
 }
 
-std::string truth(bool holds) { return std::string(holds ? truth_true : truth_false); }
-
-std::string decimal(std::int64_t v) {
-  char buf[24];
-  return std::string(formatI64(v, buf));
+std::string_view substitute(std::string_view token, const Variables& vars) {
+  std::string_view value;
+  return vars.find(token, value) ? value : token;
 }
 
 bool isInteger(std::string_view text, std::int64_t& out) {
@@ -29,54 +50,68 @@ bool isInteger(std::string_view text, std::int64_t& out) {
 
 }  // namespace
 
-std::string evaluate(std::string_view text, const Variables& vars) {
-  std::size_t first = text.find(' ');
-  if (first == std::string_view::npos) return std::string(text);
-  std::size_t second = text.find(' ', first + 1);
-  if (second == std::string_view::npos) return std::string(text);
-  std::size_t third = text.find(' ', second + 1);
-  std::string_view op = text.substr(first + 1, second - first - 1);
-  std::string_view left = substitute(text.substr(0, first), vars);
-  std::string_view right = substitute(
-      text.substr(second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1),
+Error evaluate(std::string_view text, const Variables& vars, Buffer& scratch,
+               std::string_view& result) {
+  result = text;
+  const std::size_t first = text.find(' ');
+  if (first == std::string_view::npos) return Error::ok;
+  const std::size_t second = text.find(' ', first + 1);
+  if (second == std::string_view::npos) return Error::ok;
+  const OpSpelling* spelling = findOperator(slice(text, first + 1, second - first - 1));
+  if (spelling == nullptr) return Error::ok;
+  const std::size_t third = text.find(' ', second + 1);
+  const std::string_view left = substitute(slice(text, 0, first), vars);
+  const std::string_view right = substitute(
+      slice(text, second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1),
       vars);
 
-  if (op == "s++") {
-    std::string joined;
-    joined.reserve(left.size() + right.size());
-    joined.append(left).append(right);
-    return joined;
+  auto truth = [&](bool holds) {
+    result = holds ? truth_true : truth_false;
+    return Error::ok;
+  };
+  switch (spelling->op) {
+    case Op::concat:
+      scratch.clear();
+      if (!scratch.reserve(left.size() + right.size())) return Error::OutOfMemory;
+      (void)scratch.append(left);
+      (void)scratch.append(right);
+      result = scratch.view();
+      return Error::ok;
+    case Op::str_eq: return truth(left == right);
+    case Op::starts: return truth(left.starts_with(right));
+    case Op::ends: return truth(left.ends_with(right));
+    case Op::contains: return truth(left.find(right) != std::string_view::npos);
+    default: break;
   }
-  if (op == "?=") return truth(left == right);
-  if (op == "s?=") return truth(left.starts_with(right));
-  if (op == "e?=") return truth(left.ends_with(right));
-  if (op == "-?=") return truth(left.find(right) != std::string_view::npos);
 
   std::int64_t l, r;
-  if (!isInteger(left, l) || !isInteger(right, r)) return std::string(text);
-  std::int64_t result;
-  if (op == "+") {
-    if (__builtin_add_overflow(l, r, &result)) fail(Error::Overflow);
-  } else if (op == "-") {
-    if (__builtin_sub_overflow(l, r, &result)) fail(Error::Overflow);
-  } else if (op == "*") {
-    if (__builtin_mul_overflow(l, r, &result)) fail(Error::Overflow);
-  } else if (op == "/") {
-    if (r == 0) fail(Error::DivisionByZero);
-    if (l == INT64_MIN && r == -1) fail(Error::Overflow);
-    result = l / r;
-  } else if (op == "==") {
-    return truth(l == r);
-  } else if (op == "!=") {
-    return truth(l != r);
-  } else if (op == ">") {
-    return truth(l > r);
-  } else if (op == "<") {
-    return truth(l < r);
-  } else {
-    return std::string(text);
+  if (!isInteger(left, l) || !isInteger(right, r)) return Error::ok;
+  std::int64_t value = 0;
+  switch (spelling->op) {
+    case Op::add:
+      if (__builtin_add_overflow(l, r, &value)) return Error::Overflow;
+      break;
+    case Op::sub:
+      if (__builtin_sub_overflow(l, r, &value)) return Error::Overflow;
+      break;
+    case Op::mul:
+      if (__builtin_mul_overflow(l, r, &value)) return Error::Overflow;
+      break;
+    case Op::div:
+      if (r == 0) return Error::DivisionByZero;
+      if (l == INT64_MIN && r == -1) return Error::Overflow;
+      value = l / r;
+      break;
+    case Op::eq: return truth(l == r);
+    case Op::ne: return truth(l != r);
+    case Op::gt: return truth(l > r);
+    default: return truth(l < r);
   }
-  return decimal(result);
+  char digits[24];
+  scratch.clear();
+  if (!scratch.append(formatI64(value, digits))) return Error::OutOfMemory;
+  result = scratch.view();
+  return Error::ok;
 }
 
 }  // namespace zandle::vm

@@ -1,18 +1,20 @@
-// One run of the vm interpreter: the variable store, the recorded code and its function
-// table, the recording flag and the execution budgets. Lines are tokenized and executed one
-// at a time; only function bodies are kept, as copies in the machine's region.
+// One vm interpreter: the variable store, the recorded code and its function table, the
+// recording flag and the execution budgets. Lines are tokenized and executed one at a time;
+// only function bodies are kept, as copies in the machine's region. Every byte comes from
+// the machine's own Memory, and nothing throws: a failure is recorded in the machine and
+// every routine that can fail says so by returning false.
 #pragma once
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/arena.hpp"
+#include "common/intern.hpp"
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/vec.hpp"
 #include "errors.hpp"
 #include "store.hpp"
 
@@ -20,80 +22,95 @@ namespace zandle::vm {
 
 using Instruction = std::span<const std::string_view>;
 
-// The run ended the process's way: the budget stop or the Exit escape. The driver turns it
-// into the exit status; an embedder sees it as an outcome.
-struct Halt {
-  enum class Reason : std::uint8_t { budget, exit };
-  int status;
-  Reason reason;
+// What ended a run the way that ends the process: one of the six budgets, the embedder's
+// instruction cap, or the Exit escape.
+enum class HaltReason : std::uint8_t {
+  none,
+  instructions,  // the budget of all instructions
+  new_,
+  escape,
+  func,  // Func and If share this budget
+  call,
+  return_,
+  instruction_cap,
+  exit,
 };
+
+using Outcome = RunOutcome<Error, HaltReason>;
 
 // Set by an embedder; the defaults are the command-line program's behaviour.
 struct Options {
-  Sink* output = nullptr;       // where scripts print; the process's standard error if null
-  LineReader* input = nullptr;  // where Input reads; the process's standard input if null
+  Sink output = fdSink(2);         // where scripts print: standard error
+  LineReader* input = nullptr;     // where Input reads; the process's standard input if null
   // Instructions the run may hand to the interpreter, below the fixed budget (0: no lower
   // cap). Passing it is the budget stop.
   std::uint64_t instruction_cap = 0;
-  // Bytes of heap the run may hold (0: no cap). Passing it is the OutOfMemory failure.
+  // Bytes the machine may hold (0: no cap). Passing it is the OutOfMemory failure.
   std::size_t memory_cap = 0;
+  AllocFn alloc = systemAlloc;
+  void* alloc_user = nullptr;
   // The escapes the script may use, by bit (escapeBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
 };
 
-// How a run ended, for a caller that wants an answer rather than an exception.
-using Outcome = RunOutcome<Error, Halt>;
-
 class Machine {
  public:
   explicit Machine(const Options& options = {});
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
 
-  // Runs a whole script text line by line. Throws Failure on the first failure and Halt when
-  // the run ends the process.
-  void run(std::string_view text);
+  // Runs a whole script text line by line, to its end or its first failure or halt.
+  Outcome run(std::string_view text);
 
-  // The same, with every way of ending turned into an Outcome (OutOfMemory included).
-  Outcome runProtected(std::string_view text);
+  // Publishes the command-line arguments as VMARGC and VMARG0, VMARG1, ... False when
+  // memory runs out (the outcome then says so).
+  bool setArguments(std::span<const std::string_view> args);
 
-  // Executes or records one instruction; returns true when it was a Return.
-  bool interpret(Instruction ins);
+  // Records a failure; always false, so that a routine can `return m.fail(...)`.
+  bool fail(Error e);
+  bool fail(SysError e) { return fail(fromSys(e)); }
+  // Ends the run the way that ends the process: the message (if any) goes to the output.
+  bool halt(HaltReason reason, int status, std::string_view message = {});
 
-  // Runs the function named by token 1 of a Call or If instruction.
-  void callFunc(Instruction ins);
-
-  // Publishes the command-line arguments as VMARGC and VMARG0, VMARG1, ...
-  void setArguments(std::span<const std::string_view> args);
-
+  const Outcome& outcome() const { return outcome_; }
   Variables& data() { return data_; }
   const Variables& data() const { return data_; }
-  Sink& output() { return *output_; }
+  const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
+  Memory& memory() { return memory_; }
+  // Per-instruction working bytes that an escape may use; cleared by whoever uses them.
+  Buffer& scratch() { return scratch_; }
 
-  // Ends the run the way that ends the process: the message (if any) goes to the output.
-  [[noreturn]] void halt(int status, std::string_view message = {});
+  // Executes or records one instruction. False on a failure or halt; `returned` tells
+  // whether it was a Return.
+  bool interpret(Instruction ins, bool& returned);
+
+  // Runs the function named by token 1 of a Call or If instruction.
+  bool callFunc(Instruction ins);
 
  private:
-  struct Counter {
-    std::uint32_t curr = 0;
-  };
-  void count(Counter& c, std::uint32_t max);
-  Instruction copyInstruction(Instruction ins);
+  // Counts one event against a budget (a HaltReason from instructions to return_).
+  bool count(HaltReason budget);
+  bool record(Instruction ins);
 
+  // Declared first: everything below allocates through it.
+  Memory memory_;
   Variables data_;
-  std::vector<Instruction> code_;
-  NameMap<std::size_t> code_table_;
+  Vec<Instruction> code_;
+  InternTable<std::size_t> code_table_;  // function name -> index of its first body line + 1
   bool recording_ = false;
   Arena arena_;  // token copies of recorded instructions
-  std::vector<std::string_view> line_tokens_;
+  Vec<std::string_view> line_tokens_;
+  Buffer scratch_;
 
-  Counter inst_, inst_new_, inst_escape_, inst_func_, inst_call_, inst_return_;
+  // Events counted so far, by budget (indexed by HaltReason).
+  std::uint32_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};
 
-  Sink* output_;
+  Sink output_;
   LineReader* input_;
   std::uint64_t instruction_cap_;
   std::uint32_t escapes_;
-  MemoryBudget budget_;
-  bool capped_;
+  Outcome outcome_;
 };
 
 }  // namespace zandle::vm

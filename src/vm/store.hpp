@@ -1,55 +1,53 @@
 // The variable store: one global scope mapping names to byte-string values. Lookups take
-// any byte slice and compare exact bytes.
+// any byte slice and compare exact bytes. A variable owns its bytes and reuses them on the
+// next store, so a loop that keeps reassigning runs in constant memory.
 #pragma once
-#include <functional>
-#include <string>
+#include <cstddef>
 #include <string_view>
-#include <unordered_map>
+
+#include "common/intern.hpp"
+#include "common/memory.hpp"
+#include "common/vec.hpp"
 
 namespace zandle::vm {
 
-struct NameHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const noexcept {
-    return std::hash<std::string_view>{}(s);
-  }
-};
-
-template <class V>
-using NameMap = std::unordered_map<std::string, V, NameHash, std::equal_to<>>;
-
 class Variables {
  public:
-  const std::string* find(std::string_view name) const {
-    auto it = map_.find(name);
-    return it == map_.end() ? nullptr : &it->second;
+  explicit Variables(Memory& memory) : table_(memory) {}
+  ~Variables();
+  Variables(const Variables&) = delete;
+  Variables& operator=(const Variables&) = delete;
+
+  // The value of `name` into `value`; false when there is no such variable. The view stays
+  // valid until the variable is stored to.
+  bool find(std::string_view name, std::string_view& value) const {
+    const NameId id = table_.find(name);
+    if (id == no_name || !table_[id].defined) return false;
+    value = text(table_[id]);
+    return true;
   }
 
-  // Creates the variable or replaces its value.
-  void store(std::string_view name, std::string_view value) {
-    auto it = map_.find(name);
-    if (it != map_.end()) {
-      it->second.assign(value);
-    } else {
-      map_.emplace(std::string(name), std::string(value));
-    }
-  }
+  // Creates the variable or replaces its value; `value` may be any bytes, this or another
+  // variable's included. False when memory runs out (the old value is then intact).
+  [[nodiscard]] bool store(std::string_view name, std::string_view value);
 
-  void store(std::string_view name, std::string&& value) {
-    auto it = map_.find(name);
-    if (it != map_.end()) {
-      it->second = std::move(value);
-    } else {
-      map_.emplace(std::string(name), std::move(value));
-    }
-  }
+  // The same, taking over the buffer's bytes instead of copying them (the buffer is left
+  // empty). The buffer must use the store's Memory.
+  [[nodiscard]] bool adopt(std::string_view name, Buffer& value);
 
-  void store(std::string_view name, const char* value) { store(name, std::string_view(value)); }
-
-  std::size_t size() const { return map_.size(); }
+  std::size_t size() const { return table_.count(); }
 
  private:
-  NameMap<std::string> map_;
+  struct Slot {
+    char* bytes;
+    std::size_t size;
+    std::size_t capacity;
+    bool defined;
+  };
+  static std::string_view text(const Slot& s) { return {s.bytes, s.size}; }
+  Memory& memory() { return table_.memory(); }
+
+  InternTable<Slot> table_;
 };
 
 }  // namespace zandle::vm

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "errors.hpp"
-
 namespace zandle::vm {
 
 namespace {
@@ -12,7 +10,7 @@ constexpr bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
-void tokenize(std::string_view line, std::vector<std::string_view>& tokens) {
+Error tokenize(std::string_view line, Vec<std::string_view>& tokens) {
   tokens.clear();
   const char* p = line.data();
   const char* end = p + line.size();
@@ -21,21 +19,24 @@ void tokenize(std::string_view line, std::vector<std::string_view>& tokens) {
     if (isSpace(c)) {
       ++p;
     } else if (c == '#') {
-      return;
+      break;
     } else if (c == '"' || c == '\'' || c == '{') {
       char close = c == '{' ? '}' : c;
       const char* start = p + 1;
       auto* found = static_cast<const char*>(std::memchr(start, close, static_cast<std::size_t>(end - start)));
-      if (found == nullptr) fail(Error::UnterminatedString);
-      tokens.emplace_back(start, static_cast<std::size_t>(found - start));
-      tokens.push_back(c == '"' ? marker_double : c == '\'' ? marker_single : marker_braces);
+      if (found == nullptr) return Error::UnterminatedString;
+      if (!tokens.push({start, static_cast<std::size_t>(found - start)}) ||
+          !tokens.push(c == '"' ? marker_double : c == '\'' ? marker_single : marker_braces)) {
+        return Error::OutOfMemory;
+      }
       p = found + 1;
     } else {
       const char* start = p;
       while (p < end && !isSpace(*p)) ++p;
-      tokens.emplace_back(start, static_cast<std::size_t>(p - start));
+      if (!tokens.push({start, static_cast<std::size_t>(p - start)})) return Error::OutOfMemory;
     }
   }
+  return Error::ok;
 }
 
 }  // namespace zandle::vm

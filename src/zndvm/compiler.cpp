@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "errors.hpp"
-
 namespace zandle::zndvm {
 
 namespace {
@@ -21,83 +19,117 @@ constexpr Keyword opcode_kind[] = {
     {"End", Opcode::End},
 };
 
-constexpr std::string_view addr_mode_kind[] = {
-    marker_literal, marker_true_literal, marker_forced_eval, marker_pointer, marker_bare};
+struct ModeMarker {
+  std::string_view marker;
+  AddrMode mode;
+};
 
-Opcode opcodeOf(std::string_view keyword) {
-  if (keyword.size() >= 2 && keyword.size() <= 6) {
-    for (const Keyword& k : opcode_kind) {
-      if (k.text == keyword) return k.op;
-    }
+constexpr ModeMarker addr_mode_kind[] = {
+    {marker_literal, AddrMode::literal},         {marker_true_literal, AddrMode::true_literal},
+    {marker_forced_eval, AddrMode::forced_eval}, {marker_pointer, AddrMode::pointer},
+    {marker_bare, AddrMode::bare},
+};
+
+// The shortest and longest entry of a table of names: anything outside cannot match.
+template <class Table, class Name>
+constexpr std::size_t nameLength(const Table& table, Name name, bool longest) {
+  std::size_t n = longest ? 0 : SIZE_MAX;
+  for (const auto& entry : table) {
+    const std::size_t len = name(entry).size();
+    n = longest ? (len > n ? len : n) : (len < n ? len : n);
   }
-  fail(Error::UnknownInstruction);
+  return n;
 }
 
-AddrMode modeOf(std::string_view marker) {
-  if (marker.size() >= 1 && marker.size() <= 5) {
-    for (std::size_t i = 0; i < std::size(addr_mode_kind); ++i) {
-      if (addr_mode_kind[i] == marker) return static_cast<AddrMode>(i);
+constexpr auto keyword_text = [](const Keyword& k) { return k.text; };
+constexpr auto marker_text = [](const ModeMarker& m) { return m.marker; };
+constexpr std::size_t keyword_min = nameLength(opcode_kind, keyword_text, false);
+constexpr std::size_t keyword_max = nameLength(opcode_kind, keyword_text, true);
+constexpr std::size_t marker_min = nameLength(addr_mode_kind, marker_text, false);
+constexpr std::size_t marker_max = nameLength(addr_mode_kind, marker_text, true);
+
+bool opcodeOf(std::string_view keyword, Opcode& op) {
+  if (keyword.size() < keyword_min || keyword.size() > keyword_max) return false;
+  for (const Keyword& k : opcode_kind) {
+    if (k.text == keyword) {
+      op = k.op;
+      return true;
     }
   }
-  fail(Error::UnknownAddressingMode);
+  return false;
 }
 
-Operand compileOperand(std::string_view text, std::string_view marker, Arena& arena,
-                       Variables& vars) {
-  Operand operand;
-  operand.mode = modeOf(marker);
-  operand.text = arena.copy(text);
-  if (operand.mode == AddrMode::literal) {
-    operand.expr = compileExpression(arena, operand.text, vars);
+bool modeOf(std::string_view marker, AddrMode& mode) {
+  if (marker.size() < marker_min || marker.size() > marker_max) return false;
+  for (const ModeMarker& m : addr_mode_kind) {
+    if (m.marker == marker) {
+      mode = m.mode;
+      return true;
+    }
   }
-  return operand;
+  return false;
+}
+
+Error compileOperand(std::string_view text, std::string_view marker, Arena& arena,
+                     Variables& vars, Operand& operand) {
+  if (!modeOf(marker, operand.mode)) return Error::UnknownAddressingMode;
+  if (!arena.copy(text, operand.text)) return Error::OutOfMemory;
+  if (operand.mode == AddrMode::literal &&
+      !compileExpression(arena, operand.text, vars, operand.expr)) {
+    return Error::OutOfMemory;
+  }
+  return Error::ok;
 }
 
 }  // namespace
 
-void tokenize(std::string_view line, std::vector<std::string_view>& tokens) {
+Error tokenize(std::string_view line, Vec<std::string_view>& tokens) {
   tokens.clear();
   const char* p = line.data();
   const char* end = p + line.size();
   while (p < end) {
-    char c = *p;
+    const char c = *p;
     if (isSpace(c)) {
       ++p;
       continue;
     }
-    if (c == '#' || c == '/') return;
+    if (c == '#' || c == '/') break;
+    std::string_view token, marker = marker_bare;
     if (c == '"' || c == '\'' || c == '<' || c == '{') {
-      char close = c == '<' ? '>' : c == '{' ? '}' : c;
+      const char close = c == '<' ? '>' : c == '{' ? '}' : c;
       const char* start = p + 1;
       auto* found = start < end
                         ? static_cast<const char*>(std::memchr(start, close, static_cast<std::size_t>(end - start)))
                         : nullptr;
-      if (found == nullptr) fail(Error::UnterminatedString);
-      tokens.emplace_back(start, static_cast<std::size_t>(found - start));
-      tokens.push_back(c == '"'    ? marker_literal
-                       : c == '\'' ? marker_true_literal
-                       : c == '{'  ? marker_forced_eval
-                                   : marker_pointer);
+      if (found == nullptr) return Error::UnterminatedString;
+      token = {start, static_cast<std::size_t>(found - start)};
+      marker = c == '"'    ? marker_literal
+               : c == '\'' ? marker_true_literal
+               : c == '{'  ? marker_forced_eval
+                           : marker_pointer;
       p = found + 1;
-      continue;
+    } else {
+      const char* start = p;
+      while (p < end && !isSpace(*p)) ++p;
+      token = {start, static_cast<std::size_t>(p - start)};
     }
-    const char* start = p;
-    while (p < end && !isSpace(*p)) ++p;
-    tokens.emplace_back(start, static_cast<std::size_t>(p - start));
-    tokens.push_back(marker_bare);
+    if (!tokens.push(token) || !tokens.push(marker)) return Error::OutOfMemory;
   }
+  return Error::ok;
 }
 
-Instruction compileInstruction(const std::vector<std::string_view>& tokens, Arena& arena,
-                               Variables& vars) {
-  Instruction ins;
-  ins.op = opcodeOf(tokens[0]);
-  if (tokens.size() >= 4) ins.dest = compileOperand(tokens[2], tokens[3], arena, vars);
+Error compileInstruction(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
+                         Instruction& ins) {
+  ins = Instruction{};
+  if (!opcodeOf(tokens[0], ins.op)) return Error::UnknownInstruction;
+  if (tokens.size() >= 4) {
+    if (Error e = compileOperand(tokens[2], tokens[3], arena, vars, ins.dest); e != Error::ok) return e;
+  }
   if (tokens.size() >= 6) {
-    ins.data = compileOperand(tokens[4], tokens[5], arena, vars);
+    if (Error e = compileOperand(tokens[4], tokens[5], arena, vars, ins.data); e != Error::ok) return e;
     ins.has_data = true;
   }
-  return ins;
+  return Error::ok;
 }
 
 }  // namespace zandle::zndvm

@@ -2,9 +2,10 @@
 // Lines are compiled one at a time, each just before it runs.
 #pragma once
 #include <string_view>
-#include <vector>
 
 #include "common/arena.hpp"
+#include "common/vec.hpp"
+#include "errors.hpp"
 #include "instruction.hpp"
 #include "variables.hpp"
 
@@ -18,13 +19,13 @@ inline constexpr std::string_view marker_forced_eval = "////";
 inline constexpr std::string_view marker_pointer = "/////";
 
 // Replaces `tokens` with the (text, marker) pairs of `line`; the texts are slices of the
-// line. Throws UnterminatedString.
-void tokenize(std::string_view line, std::vector<std::string_view>& tokens);
+// line. Fails with UnterminatedString or OutOfMemory.
+Error tokenize(std::string_view line, Vec<std::string_view>& tokens);
 
-// Builds the record of a tokenized line, copying operand texts and compiling literal-mode
-// operands into `arena`. Throws UnknownInstruction or UnknownAddressingMode. A line without
-// tokens must not be passed.
-Instruction compileInstruction(const std::vector<std::string_view>& tokens, Arena& arena,
-                               Variables& vars);
+// Builds the record of a tokenized line into `ins`, copying operand texts and compiling
+// literal-mode operands into `arena`. Fails with UnknownInstruction, UnknownAddressingMode or
+// OutOfMemory. A line without tokens must not be passed.
+Error compileInstruction(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
+                         Instruction& ins);
 
 }  // namespace zandle::zndvm

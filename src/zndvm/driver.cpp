@@ -1,7 +1,5 @@
 #include "driver.hpp"
 
-#include <string>
-
 #include "common/files.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
@@ -12,44 +10,46 @@ namespace zandle::zndvm {
 
 namespace {
 
-void runMode(std::span<const std::string_view> args) {
-  Machine machine;
-  machine.setArguments(args);
-  if (args.size() < 2) return;
-  std::string_view first = args[1];
+Outcome runMode(Machine& machine, std::span<const std::string_view> args) {
+  if (!machine.setArguments(args) || args.size() < 2) return machine.outcome();
+  const std::string_view first = args[1];
+  const Sink out = fdSink(1);
   if (first == "version") {
-    std::string text(texts::version());
-    text.push_back('\n');
-    stdoutSink().write(text);
-    return;
-  }
-  if (first == "test") {
-    machine.run(texts::tests());
-    return;
-  }
-  if (first == "dance") {
-    machine.run(texts::dance());
-    return;
+    // One write, so that the text and its line end are not split.
+    Buffer text(machine.memory());
+    if (!text.append(texts::version()) || !text.push('\n')) {
+      machine.fail(Error::OutOfMemory);
+      return machine.outcome();
+    }
+    (void)out.write(text.view());
+    return machine.outcome();
   }
   if (first == "docs") {
-    stdoutSink().write(texts::handbook());
-    return;
+    (void)out.write(texts::handbook());
+    return machine.outcome();
   }
-  if (first == "psh") {
-    machine.run(texts::psh());
-    return;
+  if (first == "test") return machine.run(texts::tests());
+  if (first == "dance") return machine.run(texts::dance());
+  if (first == "psh") return machine.run(texts::psh());
+  Buffer program(machine.memory());
+  if (auto e = readWholeFile(first, program)) {
+    machine.fail(*e);
+    return machine.outcome();
   }
-  std::string program;
-  if (auto err = readWholeFile(first, program)) fail(*err);
-  machine.run(program);
+  return machine.run(program.view());
 }
 
 }  // namespace
 
 int runCommandLine(std::span<const std::string_view> args) {
-  makeSigpipeHarmless();
-  // The machine is torn down before the report is written.
-  return exitStatus(guardRun<Outcome, Failure>([&] { runMode(args); }, Error::OutOfMemory));
+  makeWriteSignalsHarmless();
+  Outcome outcome;
+  {
+    // The machine is torn down before the report is written.
+    Machine machine;
+    outcome = runMode(machine, args);
+  }
+  return exitStatus(outcome);
 }
 
 }  // namespace zandle::zndvm

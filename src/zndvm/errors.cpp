@@ -4,6 +4,7 @@ namespace zandle::zndvm {
 
 std::string_view errorName(Error e) {
   static constexpr std::string_view names[] = {
+      "ok",
 #define ZANDLE_NAME_ITEM(name) #name,
       ZANDLE_SYS_ERRORS(ZANDLE_NAME_ITEM) ZANDLE_ZNDVM_ERRORS(ZANDLE_NAME_ITEM)
 #undef ZANDLE_NAME_ITEM

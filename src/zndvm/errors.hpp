@@ -1,6 +1,7 @@
 // The closed set of failures of the zndvm interpreter, named exactly as the report prints them.
-// A failure travels as a thrown Failure and is caught only where the language consumes it (the
-// driver, or the executor for Return); the system-error names come first so that a SysError
+// A failure is recorded in the machine and travels back as a false return (or, from the
+// expression evaluators, as a failed Value); the driver or an embedder reads it from the run's
+// outcome. The shared system names (OutOfMemory among them) come first so that a SysError
 // converts by value.
 #pragma once
 #include <cstdint>
@@ -20,7 +21,6 @@
   X(Return)                                                                                        \
   X(InvalidPC)                                                                                     \
   X(NotNumeric)                                                                                    \
-  X(OutOfMemory)                                                                                   \
   X(EndOfStream)                                                                                   \
   X(ReadFailed)                                                                                    \
   X(WriteFailed)                                                                                   \
@@ -29,24 +29,17 @@
 namespace zandle::zndvm {
 
 enum class Error : std::uint8_t {
+  ok,
 #define ZANDLE_ENUM_ITEM(name) name,
   ZANDLE_SYS_ERRORS(ZANDLE_ENUM_ITEM) ZANDLE_ZNDVM_ERRORS(ZANDLE_ENUM_ITEM)
 #undef ZANDLE_ENUM_ITEM
 };
 
-static_assert(static_cast<int>(Error::Unexpected) == static_cast<int>(SysError::Unexpected));
+static_assert(static_cast<int>(Error::OutOfMemory) == static_cast<int>(SysError::OutOfMemory));
 
 inline Error fromSys(SysError e) { return static_cast<Error>(e); }
 
+// The printed name; "ok" for no failure.
 std::string_view errorName(Error e);
-
-// A failure of the running program. std::bad_alloc is reported as OutOfMemory by whoever
-// catches at the top.
-struct Failure {
-  Error error;
-};
-
-[[noreturn]] inline void fail(Error e) { throw Failure{e}; }
-[[noreturn]] inline void fail(SysError e) { throw Failure{fromSys(e)}; }
 
 }  // namespace zandle::zndvm

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "errors.hpp"
+#include "common/bytes.hpp"
 
 namespace zandle::zndvm {
 
@@ -19,28 +19,24 @@ template <class Fn>
 void forEachToken(std::string_view text, Fn fn) {
   std::size_t start = 0;
   for (;;) {
-    std::size_t space = text.find(' ', start);
+    const std::size_t space = text.find(' ', start);
     if (space == std::string_view::npos) {
-      fn(text.substr(start));
+      fn(sliceFrom(text, start));
       return;
     }
-    fn(text.substr(start, space - start));
+    fn(slice(text, start, space - start));
     start = space + 1;
   }
 }
 
-// Empties the temp arena when an evaluator leaves, by return or by throw.
+// Empties the temp arena when an evaluator leaves.
 struct TempReset {
   Arena& temp;
   ~TempReset() { temp.reset(); }
 };
 
-// A str result is copied out of whatever it views (temp memory, a slot that the instruction
-// may be about to overwrite) into the scratch arena.
-Value settle(Arena& scratch, const Value& v) {
-  if (v.type != Type::str) return v;
-  return Value::ofStr(scratch.copy(v.text()));
-}
+const Value out_of_memory = Value::failure(Error::OutOfMemory);
+const Value not_numeric = Value::failure(Error::NotNumeric);
 
 Value resolveOperand(const Variables& vars, const ExprOperand& e) {
   if (e.kind == ExprOperand::Kind::literal) return e.literal;
@@ -60,12 +56,6 @@ bool numberFrom(const Value& v, double& out) {
   return asNumber(v, out) || (v.type == Type::str && readFloat(v.text(), out));
 }
 
-double toNumber(const Value& v) {
-  double d;
-  if (!numberFrom(v, d)) fail(Error::NotNumeric);
-  return d;
-}
-
 // A literal, or a defined variable holding a number, as a double; false for anything else.
 inline bool numericOperand(const Variables& vars, const ExprOperand& e, double& out) {
   const Value* v = e.kind == ExprOperand::Kind::literal ? &e.literal
@@ -83,7 +73,9 @@ Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
     case Op::concat: {
       const std::size_t size = l.size() + r.size();
       if (size == 0) return Value::ofStr({});
+      if (size > str_max) return out_of_memory;
       char* p = static_cast<char*>(temp.allocate(size, 1));
+      if (p == nullptr) return out_of_memory;
       if (!l.empty()) std::memcpy(p, l.data(), l.size());
       if (!r.empty()) std::memcpy(p + l.size(), r.data(), r.size());
       return Value::ofStr({p, size});
@@ -92,33 +84,65 @@ Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
     case Op::str_starts: return truth(l.starts_with(r));
     case Op::str_ends: return truth(l.ends_with(r));
     case Op::str_contains: return truth(l.find(r) != std::string_view::npos);
-    default: break;
+    default: return not_numeric;
   }
-  fail(Error::NotNumeric);
 }
 
-// One element of a compiled expression while it is being reduced.
-struct RtOperand {
+// One element of a list being reduced: a value; an operator of a compiled list; or a token
+// of a text, which is an operator or an operand depending on where it stands when the reducer
+// reaches it, exactly as the text evaluator has always read text.
+struct Element {
+  enum class Kind : std::uint8_t { value, op, token };
   Value value;
+  std::string_view token;
   Op op;
-  bool is_op;
+  Kind kind;
 };
 
 // Lists up to this long are reduced on the stack; longer ones borrow the temp arena.
 constexpr std::size_t working_inline = 16;
 
+// The operator standing at position i of n, if the element there is one.
+inline bool operatorAt(const Element& e, std::size_t i, std::size_t n, Op& op) {
+  if (i == 0 || i + 1 >= n) return false;
+  if (e.kind == Element::Kind::op) {
+    op = e.op;
+    return true;
+  }
+  if (e.kind != Element::Kind::token) return false;
+  const auto spelled = opKind(e.token);
+  if (!spelled) return false;
+  op = *spelled;
+  return true;
+}
+
+// An element used as an operand. A compiled operator there is a malformed list.
+inline Value operandOf(const Variables& vars, const Element& e) {
+  switch (e.kind) {
+    case Element::Kind::value: return e.value;
+    case Element::Kind::token: return resolveToken(vars, e.token);
+    case Element::Kind::op: break;
+  }
+  return not_numeric;
+}
+
 // The three left-to-right passes, one per tier, each rewriting the list in place (the list
-// only shrinks, so the write position never passes the read position).
-Value reduceCompiled(Arena& temp, RtOperand* list, std::size_t n) {
+// only shrinks, so the write position never passes the read position). A list that does not
+// reduce to one operand fails with NotNumeric.
+Value reduce(const Variables& vars, Arena& temp, Element* list, std::size_t n) {
   for (unsigned tier = 0; tier < tier_count; ++tier) {
     std::size_t w = 0;
     for (std::size_t i = 0; i < n;) {
-      const RtOperand& e = list[i];
-      if (i != 0 && i + 1 < n && e.is_op && opTier(e.op) == tier) {
-        RtOperand& left = list[w - 1];
-        const RtOperand& right = list[i + 1];
-        if (left.is_op || right.is_op) fail(Error::NotNumeric);
-        left.value = applyOp(temp, e.op, left.value, right.value);
+      Op op;
+      if (operatorAt(list[i], i, n, op) && opTier(op) == tier) {
+        Element& left = list[w - 1];
+        const Value l = operandOf(vars, left);
+        if (l.failed()) return l;
+        const Value r = operandOf(vars, list[i + 1]);
+        if (r.failed()) return r;
+        left.value = applyOp(temp, op, l, r);
+        if (left.value.failed()) return left.value;
+        left.kind = Element::Kind::value;
         i += 2;
       } else {
         list[w++] = list[i++];
@@ -126,77 +150,27 @@ Value reduceCompiled(Arena& temp, RtOperand* list, std::size_t n) {
     }
     n = w;
   }
-  if (n != 1 || list[0].is_op) fail(Error::NotNumeric);
-  return list[0].value;
+  if (n != 1) return not_numeric;
+  return operandOf(vars, list[0]);
 }
 
-// One element of a text expression: a word not yet looked up, or an operator's result.
-struct TextOperand {
-  std::string_view token;
-  Value value;
-  bool is_value;
-};
-
-Value resolveTextOperand(const Variables& vars, const TextOperand& e) {
-  return e.is_value ? e.value : resolveToken(vars, e.token);
-}
-
-// The text evaluator's passes. False when the text does not reduce to one value, when an
-// operator fails, or when memory runs out: the caller then falls back to substitution.
-bool reduceText(EvalContext& ctx, std::string_view text, std::size_t n, Value& result) {
-  try {
-    TextOperand inline_list[working_inline];
-    TextOperand* list = n <= working_inline ? inline_list : ctx.temp.allocateArray<TextOperand>(n);
-    std::size_t k = 0;
-    forEachToken(text, [&](std::string_view token) {
-      new (list + k++) TextOperand{token, Value::ofWord(0), false};
-    });
-    for (unsigned tier = 0; tier < tier_count; ++tier) {
-      std::size_t w = 0;
-      for (std::size_t i = 0; i < n;) {
-        const TextOperand& e = list[i];
-        std::optional<Op> op;
-        if (i != 0 && i + 1 < n && !e.is_value) op = opKind(e.token);
-        if (op && opTier(*op) == tier) {
-          TextOperand& left = list[w - 1];
-          Value l = resolveTextOperand(ctx.vars, left);
-          Value r = resolveTextOperand(ctx.vars, list[i + 1]);
-          if (isStringOp(*op)) {
-            left.value = applyOp(ctx.temp, *op, l, r);
-          } else {
-            // A text that is no number is the routine way to the fallback: no exception.
-            double a, b;
-            if (!numberFrom(l, a) || !numberFrom(r, b)) return false;
-            left.value = applyNumeric(*op, a, b);
-          }
-          left.is_value = true;
-          i += 2;
-        } else {
-          list[w++] = list[i++];
-        }
-      }
-      n = w;
-    }
-    if (n != 1) return false;
-    result = resolveTextOperand(ctx.vars, list[0]);
-    return true;
-  } catch (const Failure&) {
-    return false;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+// Room for n elements: `inline_list` when it is large enough, else the temp arena.
+Element* workingList(Arena& temp, Element* inline_list, std::size_t n) {
+  return n <= working_inline ? inline_list : temp.allocateArray<Element>(n);
 }
 
 // Variable substitution written into `out`: measured first, then written with one allocation.
-std::string_view substitute(Arena& out, const Variables& vars, std::string_view text) {
+Value substitute(Arena& out, const Variables& vars, std::string_view text) {
   char buf[value_text_capacity];
   std::size_t total = tokenCount(text) - 1;
   forEachToken(text, [&](std::string_view token) {
     const Value* v = vars.find(token);
     total += v != nullptr ? valueToString(*v, buf).size() : token.size();
   });
-  if (total == 0) return {};
+  if (total == 0) return Value::ofStr({});
+  if (total > str_max) return out_of_memory;
   char* const start = static_cast<char*>(out.allocate(total, 1));
+  if (start == nullptr) return out_of_memory;
   char* p = start;
   bool first = true;
   forEachToken(text, [&](std::string_view token) {
@@ -207,24 +181,27 @@ std::string_view substitute(Arena& out, const Variables& vars, std::string_view 
     if (!piece.empty()) std::memcpy(p, piece.data(), piece.size());
     p += piece.size();
   });
-  return {start, total};
+  return Value::ofStr({start, total});
 }
 
 }  // namespace
 
-CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& vars) {
+bool compileExpression(Arena& arena, std::string_view text, Variables& vars, CompiledExpr& out) {
+  out = {};
   const std::size_t n = tokenCount(text);
-  if (n % 2 == 0) return {};
+  if (n % 2 == 0) return true;
   bool well_formed = true;
   std::size_t k = 0;
   forEachToken(text, [&](std::string_view token) {
     if (k++ % 2 == 1 && !isOperator(token)) well_formed = false;
   });
-  if (!well_formed) return {};
+  if (!well_formed) return true;
 
   // Checked before allocating, so a malformed text leaves nothing behind in the arena.
   ExprOperand* items = arena.allocateArray<ExprOperand>(n);
+  if (items == nullptr) return false;
   k = 0;
+  bool interned = true;
   forEachToken(text, [&](std::string_view token) {
     ExprOperand* e = new (items + k) ExprOperand{};
     if (k++ % 2 == 1) {
@@ -232,22 +209,27 @@ CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& v
       e->op = *opKind(token);
       return;
     }
-    Value v = parseValue(token);
+    const Value v = parseValue(token);
     if (v.type == Type::str) {
+      SlotId slot = no_slot;
+      interned = interned && vars.intern(token, slot);
       e->kind = ExprOperand::Kind::variable;
-      e->variable = ExprVariable{token.data(), token.size(), vars.intern(token)};
+      e->variable = ExprVariable{token.data(), token.size(), slot};
     } else {
       e->kind = ExprOperand::Kind::literal;
       e->literal = v;
     }
   });
-  return {items, n};
+  if (!interned) return false;
+  out = {items, n};
+  return true;
 }
 
 Value applyOp(Arena& temp, Op op, const Value& left, const Value& right) {
   if (isStringOp(op)) return applyStringOp(temp, op, left, right);
-  const double l = toNumber(left);
-  return applyNumeric(op, l, toNumber(right));
+  double l, r;
+  if (!numberFrom(left, l) || !numberFrom(right, r)) return not_numeric;
+  return applyNumeric(op, l, r);
 }
 
 namespace {
@@ -259,26 +241,37 @@ namespace {
   const ExprOperand* items = expr.items;
   const std::size_t n = expr.size;
   using Kind = ExprOperand::Kind;
-  if (n == 1 && items[0].kind != Kind::op) {
-    return settle(ctx.scratch, resolveOperand(ctx.vars, items[0]));
+  if (n == 1) return copyInto(ctx.scratch, resolveOperand(ctx.vars, items[0]));
+  if (n == 3) {
+    const Value v = applyOp(ctx.temp, items[1].op, resolveOperand(ctx.vars, items[0]),
+                            resolveOperand(ctx.vars, items[2]));
+    return v.failed() ? v : copyInto(ctx.scratch, v);
   }
-  if (n == 3 && items[1].kind == Kind::op && items[0].kind != Kind::op &&
-      items[2].kind != Kind::op) {
-    const Value left = resolveOperand(ctx.vars, items[0]);
-    const Value right = resolveOperand(ctx.vars, items[2]);
-    return settle(ctx.scratch, applyOp(ctx.temp, items[1].op, left, right));
-  }
-  RtOperand inline_list[working_inline];
-  RtOperand* list = n <= working_inline ? inline_list : ctx.temp.allocateArray<RtOperand>(n);
-  // Every name is looked up before any operator runs.
+  Element inline_list[working_inline];
+  Element* list = workingList(ctx.temp, inline_list, n);
+  if (list == nullptr) return out_of_memory;
   for (std::size_t i = 0; i < n; ++i) {
     if (items[i].kind == Kind::op) {
-      new (list + i) RtOperand{Value::ofWord(0), items[i].op, true};
+      new (list + i) Element{Value{}, {}, items[i].op, Element::Kind::op};
     } else {
-      new (list + i) RtOperand{resolveOperand(ctx.vars, items[i]), Op::concat, false};
+      new (list + i) Element{resolveOperand(ctx.vars, items[i]), {}, Op::concat, Element::Kind::value};
     }
   }
-  return settle(ctx.scratch, reduceCompiled(ctx.temp, list, n));
+  const Value v = reduce(ctx.vars, ctx.temp, list, n);
+  return v.failed() ? v : copyInto(ctx.scratch, v);
+}
+
+// The text evaluator's reduction, or a failure: NotNumeric is the language's way to the
+// fallback, OutOfMemory is a failure like anywhere else.
+Value reduceText(EvalContext& ctx, std::string_view text, std::size_t n) {
+  Element inline_list[working_inline];
+  Element* list = workingList(ctx.temp, inline_list, n);
+  if (list == nullptr) return out_of_memory;
+  std::size_t k = 0;
+  forEachToken(text, [&](std::string_view token) {
+    new (list + k++) Element{Value{}, token, Op::concat, Element::Kind::token};
+  });
+  return reduce(ctx.vars, ctx.temp, list, n);
 }
 
 }  // namespace
@@ -286,7 +279,7 @@ namespace {
 Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
   const ExprOperand* items = expr.items;
   // The common "a + 1" and "i < n" in registers: no Value goes through memory on this path.
-  if (expr.size == 3 && items[1].kind == ExprOperand::Kind::op && !isStringOp(items[1].op)) {
+  if (expr.size == 3 && !isStringOp(items[1].op)) {
     double l, r;
     if (numericOperand(ctx.vars, items[0], l) && numericOperand(ctx.vars, items[2], r)) {
       ctx.temp.reset();
@@ -299,22 +292,17 @@ Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr) {
 Value evaluate(EvalContext& ctx, std::string_view text) {
   TempReset reset{ctx.temp};
   const std::size_t n = tokenCount(text);
-  if (n == 1) return settle(ctx.scratch, resolveToken(ctx.vars, text));
+  if (n == 1) return copyInto(ctx.scratch, resolveToken(ctx.vars, text));
   if (n >= 3) {
     const std::size_t first_space = text.find(' ');
     const std::size_t second_space = text.find(' ', first_space + 1);
-    const std::string_view second =
-        text.substr(first_space + 1, second_space - first_space - 1);
-    Value result;
-    if (isOperator(second) && reduceText(ctx, text, n, result)) {
-      return settle(ctx.scratch, result);
+    if (isOperator(slice(text, first_space + 1, second_space - first_space - 1))) {
+      const Value v = reduceText(ctx, text, n);
+      if (!v.failed()) return copyInto(ctx.scratch, v);
+      if (v.error() != Error::NotNumeric) return v;
     }
   }
-  return Value::ofStr(substitute(ctx.scratch, ctx.vars, text));
-}
-
-std::string_view resolveVariables(EvalContext& ctx, std::string_view text) {
-  return substitute(ctx.temp, ctx.vars, text);
+  return substitute(ctx.scratch, ctx.vars, text);
 }
 
 }  // namespace zandle::zndvm

@@ -1,7 +1,8 @@
 // Expressions: the compiler that turns an operand's text into a list of operands and
 // operators once, when its line is loaded, and the two evaluators (over such a list, and over
-// raw text with its lenient fallback) that share one set of operator semantics in applyOp.
-// Results that are strings live in the scratch arena; working memory in the temp arena.
+// raw text with its lenient fallback) that share one reducer and one set of operator
+// semantics in applyOp. Results that are strings live in the scratch arena; working memory in
+// the temp arena. Failures come back as failed Values.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -52,14 +53,14 @@ struct EvalContext {
   Arena& temp;     // working memory, reset before each evaluator returns
 };
 
-// Compiles `text` into `arena` (no copy of the text is made), interning every name. A
-// malformed text (even token count, or a non-operator where an operator must stand) gives
-// no compiled form; that is not an error.
-CompiledExpr compileExpression(Arena& arena, std::string_view text, Variables& vars);
+// Compiles `text` into `out` in `arena` (no copy of the text is made), interning every name.
+// A malformed text (even token count, or a non-operator where an operator must stand) gives
+// no compiled form; that is not an error. False when memory runs out.
+bool compileExpression(Arena& arena, std::string_view text, Variables& vars, CompiledExpr& out);
 
 // One operator on two values. String operators work on printed forms; numeric ones on
 // doubles, failing with NotNumeric for a str that does not read as a float. A concatenation
-// is allocated in `temp`; nothing else allocates.
+// is allocated in `temp` (OutOfMemory when it cannot be); nothing else allocates.
 Value applyOp(Arena& temp, Op op, const Value& left, const Value& right);
 
 // A numeric operator on two doubles: arithmetic gives a float, a comparison the truth word
@@ -77,15 +78,12 @@ inline Value applyNumeric(Op op, double l, double r) {
   }
 }
 
-// Evaluates a compiled list by the three tiers. Fails with NotNumeric (or OutOfMemory).
+// Evaluates a compiled list by the three tiers. Fails with NotNumeric or OutOfMemory.
 Value evalCompiledExpr(EvalContext& ctx, const CompiledExpr& expr);
 
-// Evaluates text at run time. Anything malformed or non-numeric yields the text with its
-// variables substituted, so the only failure is running out of memory.
+// Evaluates text at run time. Anything malformed or non-numeric yields the text with every
+// space-separated token that names a variable replaced by its printed value (spacing kept
+// exactly), so the only failure is running out of memory.
 Value evaluate(EvalContext& ctx, std::string_view text);
-
-// The text with every space-separated token that names a variable replaced by the variable's
-// printed value; spacing is kept exactly. The result lives in ctx.temp.
-std::string_view resolveVariables(EvalContext& ctx, std::string_view text);
 
 }  // namespace zandle::zndvm

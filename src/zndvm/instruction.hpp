@@ -11,7 +11,11 @@
 
 namespace zandle::zndvm {
 
-inline constexpr std::uint32_t no_id = UINT32_MAX;
+// A function's id in the function table, and an escape's index in the escape table.
+using FuncId = NameId;
+using EscapeId = std::uint32_t;
+inline constexpr FuncId no_func = no_name;
+inline constexpr EscapeId no_escape = UINT32_MAX;
 
 enum class Opcode : std::uint8_t { New, Escape, Func, Call, If, Return, End };
 
@@ -23,7 +27,7 @@ enum class AddrMode : std::uint8_t { literal, true_literal, forced_eval, pointer
 // both variables hold numbers.
 struct NumericExpr {
   struct Side {
-    std::uint32_t slot;  // the variable, or no_id for a constant
+    SlotId slot;  // the variable, or no_slot for a constant
     double constant;
   };
   Side left, right;
@@ -35,9 +39,12 @@ struct Operand {
   std::string_view text;  // delimiters removed; empty when absent
   CompiledExpr expr;      // literal mode only; empty when the text has no compiled form
   AddrMode mode = AddrMode::bare;
-  // Resolved once when the line is prepared, where the text itself is the name: the slot of
-  // the variable it names, the id of the function it names, or the escape's table index.
-  std::uint32_t id = no_id;
+  // Resolved once when the line is prepared, where the text itself is the name (which of
+  // them the keyword says): the variable it names or refers to, the function it names, or
+  // the escape it names.
+  SlotId slot = no_slot;
+  FuncId func = no_func;
+  EscapeId escape = no_escape;
   Value value{};  // New's true_literal value: the text read as a typed value
   NumericExpr numeric;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.hpp"
 #include "common/decimal.hpp"
 #include "compiler.hpp"
 #include "escapes/table.hpp"
@@ -14,7 +15,7 @@ namespace {
 // A side of a numeric expression as a double; false when its variable is missing or holds a
 // str (the general evaluator then decides: text that reads as a number, or NotNumeric).
 inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, double& out) {
-  if (side.slot == no_id) {
+  if (side.slot == no_slot) {
     out = side.constant;
     return true;
   }
@@ -26,7 +27,7 @@ void prepareNumeric(Operand& operand) {
   if (operand.mode != AddrMode::literal || operand.expr.size != 3) return;
   const ExprOperand* items = operand.expr.items;
   using Kind = ExprOperand::Kind;
-  if (items[1].kind != Kind::op || isStringOp(items[1].op)) return;
+  if (isStringOp(items[1].op)) return;
   NumericExpr& n = operand.numeric;
   for (int k = 0; k < 2; ++k) {
     const ExprOperand& e = items[k * 2];
@@ -34,7 +35,7 @@ void prepareNumeric(Operand& operand) {
     if (e.kind == Kind::variable) {
       side = {e.variable.slot, 0.0};
     } else {
-      side = {no_id, 0.0};
+      side = {no_slot, 0.0};
       asNumber(e.literal, side.constant);
     }
   }
@@ -42,111 +43,141 @@ void prepareNumeric(Operand& operand) {
   n.valid = true;
 }
 
+// Whether the operand's own text is the name (bare or 'true literal'), or the name must be
+// computed when the line runs.
+inline bool named(const Operand& o) {
+  return o.mode == AddrMode::bare || o.mode == AddrMode::true_literal;
+}
+
+// A {name} or <name> operand refers to a variable by its text.
+inline bool refersToVariable(const Operand& o) {
+  return o.mode == AddrMode::forced_eval || o.mode == AddrMode::pointer;
+}
+
 }  // namespace
 
 Machine::Machine(const Options& options)
-    : persistent_(64 * 1024),
-      line_(4096),
-      scratch_(16 * 1024),
-      temp_(16 * 1024),
+    : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
+      vars_(memory_),
+      funcs_(memory_),
+      code_(memory_),
+      stack_(memory_),
+      persistent_(memory_, 64 * 1024),
+      line_(memory_, 4096),
+      scratch_(memory_, 16 * 1024),
+      temp_(memory_, 16 * 1024),
       ctx_{vars_, scratch_, temp_},
-      output_(options.output != nullptr ? options.output : &stdoutSink()),
+      tokens_(memory_),
+      output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
-      escapes_(options.escapes),
-      capped_(options.memory_cap != 0) {
-  if (capped_) budget_.cap = options.memory_cap;
+      escapes_(options.escapes) {}
+
+bool Machine::fail(Error e) {
+  outcome_.ending = Ending::failed;
+  outcome_.error = e;
+  return false;
 }
 
-void Machine::halt(Halt::Reason reason, std::string_view message) {
-  output_->write(message);
-  throw Halt{1, reason};
+bool Machine::halt(HaltReason reason, std::string_view message) {
+  (void)output_.write(message);  // the process ends either way
+  outcome_.ending = Ending::halted;
+  outcome_.reason = reason;
+  outcome_.status = 1;
+  return false;
 }
 
-Outcome Machine::runProtected(std::string_view source) {
-  return guardRun<Outcome, Failure>([&] { run(source); }, Error::OutOfMemory);
-}
-
-void Machine::setArguments(std::span<const std::string_view> args) {
-  MemoryScope scope(capped_ ? &budget_ : nullptr);
-  vars_.set("VMARGC", Value::ofWord(args.size()));
+bool Machine::setArguments(std::span<const std::string_view> args) {
+  if (!vars_.set("VMARGC", Value::ofWord(args.size()))) return fail(Error::OutOfMemory);
   char name[32] = "VMARG";
   for (std::size_t i = 0; i < args.size(); ++i) {
     auto digits = formatU64(i, name + 5);
-    vars_.set(std::string_view(name, 5 + digits.size()), Value::ofStr(args[i]));
+    if (args[i].size() > str_max || !vars_.set(std::string_view(name, 5 + digits.size()), Value::ofStr(args[i]))) {
+      return fail(Error::OutOfMemory);
+    }
   }
+  return true;
 }
 
-void Machine::run(std::string_view source) {
-  MemoryScope scope(capped_ ? &budget_ : nullptr);
+Outcome Machine::run(std::string_view source) {
+  outcome_ = Outcome{};
   std::size_t pos = 0;
   while (pos < source.size()) {
     std::size_t nl = source.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? source.size() : nl;
-    std::string_view line = source.substr(pos, end - pos);
+    std::string_view line = slice(source, pos, end - pos);
     pos = end + 1;
     if (line.empty()) continue;
-    tokenize(line, tokens_);
+    if (Error e = tokenize(line, tokens_); e != Error::ok) {
+      fail(e);
+      break;
+    }
     if (tokens_.empty()) continue;
-    // A line being recorded lives as long as the run; any other only until it has run.
+    // A line being recorded lives as long as the machine; any other only until it has run.
     Arena* arena = &persistent_;
     if (!recording_) {
       line_.reset();
       arena = &line_;
     }
-    Instruction ins = compileInstruction(tokens_, *arena, vars_);
-    prepare(ins);
-    if (interpret(ins)) fail(Error::Return);
-    if (!stack_.empty()) drive();
+    Instruction ins;
+    if (Error e = compileInstruction(tokens_, *arena, vars_, ins); e != Error::ok) {
+      fail(e);
+      break;
+    }
+    if (!prepare(ins)) break;
+    const Step step = interpret(ins);
+    if (step == Step::stopped) break;
+    if (step == Step::returned) {
+      fail(Error::Return);
+      break;
+    }
+    if (!stack_.empty() && !drive()) break;
   }
+  return outcome_;
 }
 
-void Machine::prepare(Instruction& ins) {
-  auto named = [](const Operand& o) {
-    return o.mode == AddrMode::bare || o.mode == AddrMode::true_literal;
-  };
-  auto refersToVariable = [](const Operand& o) {
-    return o.mode == AddrMode::forced_eval || o.mode == AddrMode::pointer;
-  };
+bool Machine::prepare(Instruction& ins) {
   prepareNumeric(ins.data);
+  bool ok = true;
   switch (ins.op) {
     case Opcode::New:
-      if (named(ins.dest) || refersToVariable(ins.dest)) ins.dest.id = vars_.intern(ins.dest.text);
+      if (named(ins.dest) || refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
       if (ins.data.mode == AddrMode::bare || refersToVariable(ins.data)) {
-        ins.data.id = vars_.intern(ins.data.text);
+        ok = ok && vars_.intern(ins.data.text, ins.data.slot);
       } else if (ins.data.mode == AddrMode::true_literal) {
         ins.data.value = parseValue(ins.data.text);
       }
       break;
     case Opcode::Escape:
-      if (named(ins.dest)) ins.dest.id = findEscape(ins.dest.text);
-      else if (refersToVariable(ins.dest)) ins.dest.id = vars_.intern(ins.dest.text);
+      if (named(ins.dest)) ins.dest.escape = findEscape(ins.dest.text);
+      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
       break;
     case Opcode::Func:
     case Opcode::Call:
     case Opcode::If:
-      if (named(ins.dest)) ins.dest.id = funcs_.intern(ins.dest.text);
-      else if (refersToVariable(ins.dest)) ins.dest.id = vars_.intern(ins.dest.text);
-      if (refersToVariable(ins.data)) ins.data.id = vars_.intern(ins.data.text);
+      if (named(ins.dest)) ok = funcs_.intern(ins.dest.text, ins.dest.func);
+      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
+      if (refersToVariable(ins.data)) ok = ok && vars_.intern(ins.data.text, ins.data.slot);
       break;
     case Opcode::Return:
     case Opcode::End:
       break;
   }
+  return stored(ok);
 }
 
 // A copy whose texts and compiled expressions live in the persistent arena.
-Instruction Machine::persist(const Instruction& ins) {
-  Instruction copy = ins;
+bool Machine::persist(const Instruction& ins, Instruction& copy) {
+  copy = ins;
   for (Operand* o : {&copy.dest, &copy.data}) {
-    o->text = persistent_.copy(o->text);
-    if (o->expr.compiled()) o->expr = compileExpression(persistent_, o->text, vars_);
+    if (!persistent_.copy(o->text, o->text)) return false;
+    if (o->expr.compiled() && !compileExpression(persistent_, o->text, vars_, o->expr)) return false;
   }
-  return copy;
+  return true;
 }
 
-void Machine::record(const Instruction& ins) {
-  code_.push_back(ins);
+bool Machine::record(const Instruction& ins) {
+  if (!code_.push(ins)) return fail(Error::OutOfMemory);
   if (ins.op == Opcode::End) {
     if (recording_depth_ == 0) {
       recording_ = false;
@@ -156,15 +187,13 @@ void Machine::record(const Instruction& ins) {
   } else if (ins.op == Opcode::Func) {
     ++recording_depth_;
   }
+  return true;
 }
 
-bool Machine::interpret(const Instruction& ins) {
-  countInstruction();
+Machine::Step Machine::interpret(const Instruction& ins) {
+  if (!countInstruction()) return Step::stopped;
   scratch_.reset();
-  if (recording_) {
-    record(ins);
-    return false;
-  }
+  if (recording_) return record(ins) ? Step::next : Step::stopped;
   return execute(ins);
 }
 
@@ -172,49 +201,51 @@ bool Machine::interpret(const Instruction& ins) {
 // variables hold numbers. False when the record is not of that shape; nothing has run then.
 [[gnu::always_inline]] inline bool Machine::numericFast(const Instruction& ins, Value& result) {
   const NumericExpr& n = ins.data.numeric;
-  if (!n.valid || (ins.dest.mode != AddrMode::bare && ins.dest.mode != AddrMode::true_literal)) {
-    return false;
-  }
+  if (!n.valid || !named(ins.dest)) return false;
   double l, r;
   if (!numberOf(vars_, n.left, l) || !numberOf(vars_, n.right, r)) return false;
   result = applyNumeric(n.op, l, r);
   return true;
 }
 
-[[gnu::always_inline]] inline bool Machine::execute(const Instruction& ins) {
+[[gnu::always_inline]] inline Machine::Step Machine::execute(const Instruction& ins) {
   Value result;
+  bool ok = true;
   switch (ins.op) {
     case Opcode::New:
       if (numericFast(ins, result)) {
-        vars_.setNumber(ins.dest.id, result);
+        vars_.setNumber(ins.dest.slot, result);
       } else {
-        execNew(ins);
+        ok = execNew(ins);
       }
-      return false;
+      break;
     case Opcode::Escape:
-      execEscape(ins);
-      return false;
+      ok = execEscape(ins);
+      break;
     case Opcode::Func:
-      execFunc(ins);
-      return false;
-    case Opcode::Call:
-      callFunction(functionOf(ins.dest));
-      return false;
+      ok = execFunc(ins);
+      break;
+    case Opcode::Call: {
+      FuncId func;
+      ok = functionOf(ins.dest, func) && callFunction(func);
+      break;
+    }
     case Opcode::If: {
       if (numericFast(ins, result)) {
-        if (isTrue(result)) callFunction(ins.dest.id);
-        return false;
+        if (isTrue(result)) ok = callFunction(ins.dest.func);
+        break;
       }
-      SlotId name = functionOf(ins.dest);
-      if (condition(ins)) callFunction(name);
-      return false;
+      FuncId func;
+      bool holds;
+      ok = functionOf(ins.dest, func) && condition(ins, holds) && (!holds || callFunction(func));
+      break;
     }
     case Opcode::Return:
-      return true;
+      return Step::returned;
     case Opcode::End:  // a stray End in the main program
-      return false;
+      break;
   }
-  return false;
+  return ok ? Step::next : Step::stopped;
 }
 
 // The value of a literal-mode operand: its compiled form when it has one and the keyword
@@ -224,55 +255,70 @@ Value Machine::evalOperand(const Operand& operand, bool use_compiled) {
   return evaluate(ctx_, operand.text);
 }
 
-// The value of the variable that a {name} or <name> operand refers to; fails with `missing`
-// when it has none.
-const Value& Machine::heldBy(const Operand& operand, Error missing) {
-  const Value* held = vars_.get(operand.id);
+// The value of the variable that a {name} or <name> operand refers to; null (with `missing`
+// recorded) when it has none.
+const Value* Machine::heldBy(const Operand& operand, Error missing) {
+  const Value* held = vars_.get(operand.slot);
   if (held == nullptr) fail(missing);
-  return *held;
+  return held;
 }
 
 // A {name} operand: the text its variable holds, evaluated.
 Value Machine::forcedEval(const Operand& operand) {
+  const Value* held = heldBy(operand, Error::UnknownVariable);
+  if (held == nullptr) return Value::failure(Error::UnknownVariable);
   char buf[value_text_capacity];
-  return evaluate(ctx_, valueToString(heldBy(operand, Error::UnknownVariable), buf));
+  return evaluate(ctx_, valueToString(*held, buf));
 }
 
-// The name an operand stands for. `buf` (value_text_capacity bytes) receives a printed
-// number; a text result lives in the scratch arena or in the operand.
-std::string_view Machine::nameOf(const Operand& operand, bool use_compiled, char* buf) {
+// The name an operand stands for, as a str value (in the scratch arena or the operand), or a
+// failure.
+Value Machine::nameOf(const Operand& operand, bool use_compiled) {
   switch (operand.mode) {
-    case AddrMode::literal:
-      return valueToString(scratch_, evalOperand(operand, use_compiled));
+    case AddrMode::literal: {
+      const Value v = evalOperand(operand, use_compiled);
+      return v.failed() ? v : textValue(scratch_, v);
+    }
     case AddrMode::true_literal:
     case AddrMode::bare:
-      return operand.text;
-    case AddrMode::forced_eval:
-      return valueToString(scratch_, forcedEval(operand));
-    case AddrMode::pointer:
-      return valueToString(heldBy(operand, Error::InvalidPointer), buf);
+      break;
+    case AddrMode::forced_eval: {
+      const Value v = forcedEval(operand);
+      return v.failed() ? v : textValue(scratch_, v);
+    }
+    case AddrMode::pointer: {
+      const Value* held = heldBy(operand, Error::InvalidPointer);
+      if (held == nullptr) return Value::failure(Error::InvalidPointer);
+      return textValue(scratch_, *held);
+    }
   }
-  return operand.text;
+  return Value::ofStr(operand.text);
 }
 
-SlotId Machine::variableOf(const Operand& operand) {
-  if (operand.mode == AddrMode::bare || operand.mode == AddrMode::true_literal) return operand.id;
-  return computedName(operand, true, vars_);
+bool Machine::variableOf(const Operand& operand, SlotId& slot) {
+  if (named(operand)) {
+    slot = operand.slot;
+    return true;
+  }
+  const Value name = nameOf(operand, true);
+  if (name.failed()) return fail(name.error());
+  return stored(vars_.intern(name.text(), slot));
 }
 
-SlotId Machine::functionOf(const Operand& operand) {
-  if (operand.mode == AddrMode::bare || operand.mode == AddrMode::true_literal) return operand.id;
-  return computedName(operand, false, funcs_);
+bool Machine::functionOf(const Operand& operand, FuncId& func) {
+  if (named(operand)) {
+    func = operand.func;
+    return true;
+  }
+  const Value name = nameOf(operand, false);
+  if (name.failed()) return fail(name.error());
+  return stored(funcs_.intern(name.text(), func));
 }
 
-SlotId Machine::computedName(const Operand& operand, bool use_compiled, Variables& table) {
-  char buf[value_text_capacity];
-  return table.intern(nameOf(operand, use_compiled, buf));
-}
-
-void Machine::execNew(const Instruction& ins) {
-  SlotId dest = variableOf(ins.dest);
-  if (!ins.has_data) fail(Error::UnknownAddressingMode);
+bool Machine::execNew(const Instruction& ins) {
+  SlotId dest;
+  if (!variableOf(ins.dest, dest)) return false;
+  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
   Value value;
   switch (data.mode) {
@@ -286,125 +332,148 @@ void Machine::execNew(const Instruction& ins) {
       value = forcedEval(data);
       break;
     case AddrMode::pointer:
-      heldBy(data, Error::InvalidPointer);  // the pointer must point somewhere
+      // The pointer must point somewhere.
+      if (heldBy(data, Error::InvalidPointer) == nullptr) return false;
       value = Value::ofStr(data.text);
       break;
-    case AddrMode::bare:
-      value = heldBy(data, Error::UnknownVariable);
+    case AddrMode::bare: {
+      const Value* held = heldBy(data, Error::UnknownVariable);
+      if (held == nullptr) return false;
+      value = *held;
       break;
+    }
   }
-  if (value.type == Type::str) {
-    vars_.set(dest, value);
-  } else {
+  if (value.failed()) return fail(value.error());
+  if (value.type != Type::str) {
     vars_.setNumber(dest, value);
+    return true;
   }
+  return stored(vars_.set(dest, value));
 }
 
-void Machine::execEscape(const Instruction& ins) {
-  std::uint32_t index = ins.dest.id;
-  if (ins.dest.mode != AddrMode::bare && ins.dest.mode != AddrMode::true_literal) {
-    char buf[value_text_capacity];
-    index = findEscape(nameOf(ins.dest, false, buf));
+bool Machine::execEscape(const Instruction& ins) {
+  EscapeId index = ins.dest.escape;
+  if (!named(ins.dest)) {
+    const Value name = nameOf(ins.dest, false);
+    if (name.failed()) return fail(name.error());
+    index = findEscape(name.text());
   }
-  if (index == no_id || (escapes_ & (std::uint32_t{1} << index)) == 0) fail(Error::UnknownEscape);
-  escapeTable()[index].run(*this);
+  if (index == no_escape || (escapes_ & (std::uint32_t{1} << index)) == 0) return fail(Error::UnknownEscape);
+  return escapeTable()[index].run(*this);
 }
 
-void Machine::execFunc(const Instruction& ins) {
-  SlotId name = functionOf(ins.dest);
+bool Machine::execFunc(const Instruction& ins) {
+  FuncId func;
+  if (!functionOf(ins.dest, func)) return false;
   if (stack_.empty()) {
-    std::uint64_t start = code_.size() + 1;
-    code_.push_back(persist(ins));
-    funcs_.set(name, Value::ofWord(start));
+    Instruction copy;
+    if (!persist(ins, copy) || !code_.push(copy)) return fail(Error::OutOfMemory);
+    funcs_[func] = FuncEntry{code_.size(), true};
     recording_ = true;
     recording_depth_ = 0;
-    return;
+    return true;
   }
   // A Func inside a running body: its body was recorded along with the enclosing one, so it
   // is defined in place and execution skips over it.
   Frame& top = stack_.back();
-  std::uint64_t end = findFuncEnd(top.pc);
-  funcs_.set(name, Value::ofWord(top.pc + 1));
-  stack_.back().pc = end + 1;
+  std::uint64_t end;
+  if (!findFuncEnd(top.pc, end)) return false;
+  funcs_[func] = FuncEntry{top.pc + 1, true};
+  top.pc = end + 1;
+  return true;
 }
 
-bool Machine::condition(const Instruction& ins) {
-  if (!ins.has_data) fail(Error::UnknownAddressingMode);
+bool Machine::condition(const Instruction& ins, bool& holds) {
+  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
   const Operand& data = ins.data;
+  Value v;
   switch (data.mode) {
     case AddrMode::literal:
-      return isTrue(evalOperand(data, true));
-    case AddrMode::true_literal:
-      return data.text == "0";
-    case AddrMode::forced_eval:
-      return isTrue(forcedEval(data));
-    case AddrMode::pointer:
-      return isTrue(heldBy(data, Error::InvalidPointer));
-    case AddrMode::bare:
+      v = evalOperand(data, true);
       break;
+    case AddrMode::true_literal:
+      holds = data.text == "0";
+      return true;
+    case AddrMode::forced_eval:
+      v = forcedEval(data);
+      break;
+    case AddrMode::pointer: {
+      const Value* held = heldBy(data, Error::InvalidPointer);
+      if (held == nullptr) return false;
+      v = *held;
+      break;
+    }
+    case AddrMode::bare:
+      return fail(Error::UnknownAddressingMode);
   }
-  fail(Error::UnknownAddressingMode);
+  if (v.failed()) return fail(v.error());
+  holds = isTrue(v);
+  return true;
 }
 
-void Machine::callFunction(SlotId name) {
-  const Value* start = funcs_.get(name);
-  if (start == nullptr) fail(Error::UnknownFunction);
+bool Machine::callFunction(FuncId func) {
+  const FuncEntry& entry = funcs_[func];
+  if (!entry.defined) return fail(Error::UnknownFunction);
   // A call of the running function right before its End reuses the frame, so a function
   // that loops by calling itself last runs in constant stack space.
-  if (!stack_.empty() && stack_.back().name == name && isTailCall(stack_.back().pc)) {
-    stack_.back().pc = start->as.word;
-    return;
+  if (!stack_.empty() && stack_.back().func == func && isTailCall(stack_.back().pc)) {
+    stack_.back().pc = entry.start;
+    return true;
   }
-  pushCall(name, start->as.word);
+  return pushCall(func, entry.start);
 }
 
-void Machine::pushCall(SlotId name, std::uint64_t pc) {
-  stack_.push_back(Frame{pc, name});
-  if (stack_.size() > limits::call_depth_max) {
-    halt(Halt::Reason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n");
+bool Machine::pushCall(FuncId func, std::uint64_t pc) {
+  if (stack_.size() >= limits::call_depth_max) {
+    return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n");
   }
+  return stored(stack_.push(Frame{pc, func}));
 }
 
-std::uint64_t Machine::findFuncEnd(std::uint64_t pc) const {
+bool Machine::findFuncEnd(std::uint64_t pc, std::uint64_t& end) {
   std::uint64_t depth = 1;
   for (std::uint64_t i = pc + 1; i < code_.size(); ++i) {
     if (code_[i].op == Opcode::Func) {
       ++depth;
     } else if (code_[i].op == Opcode::End && --depth == 0) {
-      return i;
+      end = i;
+      return true;
     }
   }
-  fail(Error::InvalidFunction);
+  return fail(Error::InvalidFunction);
 }
 
 bool Machine::isTailCall(std::uint64_t pc) const {
   return pc + 1 < code_.size() && code_[pc + 1].op == Opcode::End;
 }
 
-void Machine::drive() {
+bool Machine::drive() {
   // While driving nothing is recorded, so the code does not grow and stays where it is.
   const Instruction* const code = code_.data();
   const std::uint64_t code_size = code_.size();
   while (!stack_.empty()) {
-    std::uint64_t pc = stack_.back().pc;
-    if (pc >= code_size) fail(Error::InvalidPC);
+    const std::uint64_t pc = stack_.back().pc;
+    if (pc >= code_size) return fail(Error::InvalidPC);
     const Instruction& ins = code[pc];
     bool returned = ins.op == Opcode::End;
-    std::size_t depth = stack_.size();
+    const std::size_t depth = stack_.size();
     if (!returned) {
-      countInstruction();
+      if (!countInstruction()) return false;
       scratch_.reset();
-      returned = execute(ins);
+      const Step step = execute(ins);
+      if (step == Step::stopped) return false;
+      returned = step == Step::returned;
     }
     if (returned) {
-      stack_.pop_back();
-      if (stack_.empty()) return;
+      stack_.pop();
+      if (stack_.empty()) return true;
       stack_.back().pc += 1;
       continue;
     }
     if (stack_.size() != depth) continue;  // a call: the new frame starts at its body
     if (stack_.back().pc == pc) stack_.back().pc = pc + 1;
   }
+  return true;
 }
 
 }  // namespace zandle::zndvm

@@ -52,7 +52,7 @@ inline constexpr std::span<const OpSpelling> op_kind[] = {op_spellings_1, op_spe
 
 // The operator spelled exactly `token` (whole token, case-sensitive), if any.
 constexpr std::optional<Op> opKind(std::string_view token) {
-  if (token.empty() || token.size() > 3) return std::nullopt;
+  if (token.empty() || token.size() > std::size(op_kind)) return std::nullopt;
   for (const OpSpelling& s : op_kind[token.size() - 1]) {
     if (s.text == token) return s.op;
   }
@@ -70,19 +70,12 @@ constexpr std::string_view opSpelling(Op op) {
   return {};
 }
 
-// Precedence, as lists of operators (the compiled evaluator) and of spellings (the text
-// evaluator); both say the same thing.
+// Precedence, as lists of operators.
 inline constexpr Op tier_0[] = {Op::mul, Op::div};
 inline constexpr Op tier_1[] = {Op::add, Op::sub, Op::concat};
 inline constexpr Op tier_2[] = {Op::str_eq, Op::str_starts, Op::str_ends, Op::str_contains,
                                 Op::num_eq, Op::num_ne,     Op::gt,       Op::lt};
 inline constexpr std::span<const Op> tiers[tier_count] = {tier_0, tier_1, tier_2};
-
-inline constexpr std::string_view op_tier_0[] = {"*", "/"};
-inline constexpr std::string_view op_tier_1[] = {"+", "-", "s++"};
-inline constexpr std::string_view op_tier_2[] = {"?=", "s?=", "e?=", "-?=", "==", "!=", ">", "<"};
-inline constexpr std::span<const std::string_view> op_tiers[tier_count] = {op_tier_0, op_tier_1,
-                                                                           op_tier_2};
 
 // The tier of each operator, by number; derived from `tiers` so the two cannot disagree.
 inline constexpr auto op_tier = [] {
@@ -96,19 +89,20 @@ inline constexpr auto op_tier = [] {
 constexpr unsigned opTier(Op op) { return op_tier[static_cast<std::size_t>(op)]; }
 
 namespace detail {
-// Every operator has exactly one spelling and one tier, and both tier tables agree.
+// Every operator has exactly one spelling, in the table of its length, and one tier.
 constexpr bool opTablesConsistent() {
   std::size_t spellings = 0, tiered = 0;
-  for (const auto& table : op_kind) {
-    for (const OpSpelling& s : table) {
-      if (opKind(s.text) != s.op) return false;
+  for (std::size_t length = 1; length <= std::size(op_kind); ++length) {
+    for (const OpSpelling& s : op_kind[length - 1]) {
+      if (s.text.size() != length || opKind(s.text) != s.op) return false;
       ++spellings;
     }
   }
-  for (std::size_t tier = 0; tier < tier_count; ++tier) {
-    if (tiers[tier].size() != op_tiers[tier].size()) return false;
-    for (std::size_t k = 0; k < tiers[tier].size(); ++k) {
-      if (opSpelling(tiers[tier][k]) != op_tiers[tier][k]) return false;
+  bool seen[op_count] = {};
+  for (const auto& tier : tiers) {
+    for (Op op : tier) {
+      if (seen[static_cast<std::size_t>(op)]) return false;
+      seen[static_cast<std::size_t>(op)] = true;
       ++tiered;
     }
   }

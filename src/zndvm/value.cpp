@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/bytes.hpp"
 #include "common/decimal.hpp"
-#include "errors.hpp"
 
 // Float text is converted by the C library's strtod and printf, which read correctly rounded
 // and print exact digits; the standard library's charconv for doubles would add about 160 kB
@@ -347,7 +347,7 @@ bool readFloat(std::string_view t, double& out) {
     negative = t[0] == '-';
     i = 1;
   }
-  std::string_view rest = t.substr(i);
+  std::string_view rest = sliceFrom(t, i);
   if (rest.size() >= 3 && rest.size() <= 8) {
     if (equalsIgnoringCase(rest, "inf") || equalsIgnoringCase(rest, "infinity")) {
       out = negative ? -HUGE_VAL : HUGE_VAL;
@@ -400,9 +400,9 @@ std::string_view formatFloat(double x, char* buf) {
     out = copyText(out, digits);
     out = fillZeros(out, p - n);
   } else {
-    out = copyText(out, digits.substr(0, static_cast<std::size_t>(p)));
+    out = copyText(out, slice(digits, 0, static_cast<std::size_t>(p)));
     *out++ = '.';
-    out = copyText(out, digits.substr(static_cast<std::size_t>(p)));
+    out = copyText(out, sliceFrom(digits, static_cast<std::size_t>(p)));
   }
   return {buf, static_cast<std::size_t>(out - buf)};
 }
@@ -412,15 +412,18 @@ std::string_view valueToString(const Value& value, char* buf) {
     case Type::word: return formatU64(value.as.word, buf);
     case Type::sword: return formatI64(value.as.sword, buf);
     case Type::float_: return formatFloat(value.as.float_, buf);
-    case Type::str: break;
+    case Type::str:
+    case Type::failure: break;
   }
   return value.text();
 }
 
-std::string_view valueToString(Arena& arena, const Value& value) {
-  if (value.type == Type::str) return value.text();
+Value textValue(Arena& arena, const Value& value) {
+  if (value.type == Type::str) return value;
   char buf[value_text_capacity];
-  return arena.copy(valueToString(value, buf));
+  std::string_view text;
+  if (!arena.copy(valueToString(value, buf), text)) return Value::failure(Error::OutOfMemory);
+  return Value::ofStr(text);
 }
 
 bool isTrue(const Value& value) {
@@ -428,14 +431,17 @@ bool isTrue(const Value& value) {
     case Type::word: return value.as.word == 0;
     case Type::sword: return value.as.sword == 0;
     case Type::float_: return std::bit_cast<std::uint64_t>(value.as.float_) == 0;
-    case Type::str: break;
+    case Type::str: return value.str_len == 1 && value.as.str[0] == '0';
+    case Type::failure: break;
   }
-  return value.str_len == 1 && value.as.str[0] == '0';
+  return false;
 }
 
-Value persistValue(Arena& arena, const Value& value) {
+Value copyInto(Arena& arena, const Value& value) {
   if (value.type != Type::str) return value;
-  return Value::ofStr(arena.copy(value.text()));
+  std::string_view text;
+  if (!arena.copy(value.text(), text)) return Value::failure(Error::OutOfMemory);
+  return Value::ofStr(text);
 }
 
 bool identical(const Value& a, const Value& b) {
@@ -445,11 +451,10 @@ bool identical(const Value& a, const Value& b) {
     case Type::sword: return a.as.sword == b.as.sword;
     case Type::float_:
       return std::bit_cast<std::uint64_t>(a.as.float_) == std::bit_cast<std::uint64_t>(b.as.float_);
-    case Type::str: break;
+    case Type::str: return a.text() == b.text();
+    case Type::failure: break;
   }
-  return a.text() == b.text();
+  return a.as.word == b.as.word;
 }
-
-void failStrTooLong() { fail(Error::OutOfMemory); }
 
 }  // namespace zandle::zndvm

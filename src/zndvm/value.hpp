@@ -1,23 +1,24 @@
 // Typed values: the four kinds of datum a program handles, the one rule that turns text into
 // a value (parseValue) and the one rule that turns a value back into text (valueToString).
 // A str value is only a view: its bytes belong to whoever made it (a variable slot, an arena,
-// the program text), and copying a Value never copies them.
+// the program text), and copying a Value never copies them. The evaluators return a fifth
+// kind, a failure carrying its Error, which is never stored.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "errors.hpp"
 
 namespace zandle::zndvm {
 
-enum class Type : std::uint8_t { word, sword, float_, str };
+enum class Type : std::uint8_t { word, sword, float_, str, failure };
 
 // The longest string a value can hold. Lengths are 32 bits so that a Value is 16 bytes and
-// travels in two registers; a longer string is an allocation failure like any other.
+// travels in two registers; whatever would make a longer string fails with OutOfMemory, like
+// any other allocation failure.
 inline constexpr std::size_t str_max = UINT32_MAX;
-
-[[noreturn]] void failStrTooLong();
 
 struct Value {
   union Payload {
@@ -47,8 +48,8 @@ struct Value {
     r.type = Type::float_;
     return r;
   }
+  // The text must be at most str_max bytes long.
   static constexpr Value ofStr(std::string_view s) {
-    if (s.size() > str_max) failStrTooLong();
     Value r{};
     r.as.str = s.data();
     r.str_len = static_cast<std::uint32_t>(s.size());
@@ -56,8 +57,17 @@ struct Value {
     return r;
   }
 
+  static constexpr Value failure(Error e) {
+    Value r{};
+    r.as.word = static_cast<std::uint64_t>(e);
+    r.type = Type::failure;
+    return r;
+  }
+
   // The bytes of a str value.
   constexpr std::string_view text() const { return {as.str, str_len}; }
+  constexpr bool failed() const { return type == Type::failure; }
+  constexpr Error error() const { return static_cast<Error>(as.word); }
 };
 
 static_assert(sizeof(Value) == 16);
@@ -72,9 +82,8 @@ inline bool asNumber(const Value& v, double& out) {
     case Type::word: out = static_cast<double>(v.as.word); return true;
     case Type::sword: out = static_cast<double>(v.as.sword); return true;
     case Type::float_: out = v.as.float_; return true;
-    case Type::str: break;
+    default: return false;
   }
-  return false;
 }
 
 // Never fails: a text that is no number is a str viewing the very bytes of `text`.
@@ -91,8 +100,9 @@ inline constexpr std::size_t value_text_capacity = 330;
 // returned; a str returns its own bytes and leaves `buf` alone. Allocates nothing.
 std::string_view valueToString(const Value& value, char* buf);
 
-// The same, with a number's text copied into `arena`.
-std::string_view valueToString(Arena& arena, const Value& value);
+// The same, with a number's text copied into `arena`: a str value, or a failure when memory
+// runs out.
+Value textValue(Arena& arena, const Value& value);
 
 // Shortest round-trip digits of a float laid out positionally (never an exponent).
 std::string_view formatFloat(double value, char* buf);
@@ -101,8 +111,9 @@ std::string_view formatFloat(double value, char* buf);
 // as +0.0, because -0.0 prints "-0".
 bool isTrue(const Value& value);
 
-// A value whose str bytes (if any) are copied into `arena`; numbers come back unchanged.
-Value persistValue(Arena& arena, const Value& value);
+// A value whose str bytes (if any) are copied into `arena`; numbers come back unchanged, and
+// a failure when memory runs out.
+Value copyInto(Arena& arena, const Value& value);
 
 // Same type and same payload bits: floats by bit pattern, strs by bytes.
 bool identical(const Value& a, const Value& b);

@@ -18,7 +18,7 @@ inline constexpr std::size_t pipe_input_max = 60000;
 
 class PipeInput {
  public:
-  explicit PipeInput(std::string_view text) : fd_(openPipe(text)), reader_(fd_) {}
+  explicit PipeInput(std::string_view text) : fd_(openPipe(text)), reader_(fdSource(fd_)) {}
   ~PipeInput() { ::close(fd_); }
   PipeInput(const PipeInput&) = delete;
   PipeInput& operator=(const PipeInput&) = delete;
@@ -39,7 +39,7 @@ class PipeInput {
   }
 
   int fd_;
-  LineReader reader_;
+  BufferedReader reader_;
 };
 
 }  // namespace zandle

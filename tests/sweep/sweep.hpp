@@ -1,8 +1,8 @@
 // The allocation-failure sweep shared by both interpreters: each script runs once freely and
-// then again with allocation N failing (and every one after it, as on an exhausted heap) for
-// N = 1, 2, ... until a run completes with no failure injected. Every run must hand back every
-// byte it took and end either with OutOfMemory, having printed a prefix of the free run's
-// output, or exactly as the free run did, outcome and output.
+// then again with its machine's allocation N failing (and every one after it, as on an
+// exhausted heap) for N = 1, 2, ... until a run completes with no failure injected. Every run
+// must hand back every byte it took and end either with OutOfMemory, having printed a prefix
+// of the free run's output, or exactly as the free run did, outcome and output.
 #pragma once
 
 #include <chrono>
@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "common/line_reader.hpp"
-#include "common/memory.hpp"
 #include "common/output.hpp"
 #include "pipe_input.hpp"
+#include "test_memory.hpp"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -48,39 +48,39 @@ struct Result {
 
 inline constexpr std::string_view out_of_memory = "failed OutOfMemory";
 
-// Collects output into room reserved before the run, so the sink itself never allocates
-// while failures are being injected; more output than that is a fault of the sweep's set.
-class ReservedSink final : public Sink {
+// Collects output into room reserved before the run; more output than that is a fault of
+// the sweep's set.
+class ReservedSink {
  public:
   explicit ReservedSink(std::size_t room) { text_.reserve(room); }
-  void write(std::string_view bytes) override {
-    if (text_.size() + bytes.size() > text_.capacity()) {
-      overflow_ = true;
-      return;
-    }
-    text_.append(bytes);
-  }
+  Sink sink() { return {write, this}; }
   std::string take() { return overflow_ ? std::string("<output overflow>") : std::move(text_); }
 
  private:
+  static int write(void* user, const char* bytes, std::size_t size) {
+    auto* self = static_cast<ReservedSink*>(user);
+    if (self->text_.size() + size > self->text_.capacity()) {
+      self->overflow_ = true;
+      return 0;
+    }
+    self->text_.append(bytes, size);
+    return 0;
+  }
   std::string text_;
   bool overflow_ = false;
 };
 
-// Runs a script under a budget. A Program has `Outcome run(text, sink, reader)`, which makes
-// a machine and runs the script (making the machine may fail too: that is OutOfMemory), and
-// `std::string describe(const Outcome&)`, called once the budget no longer charges. `held`
-// receives the bytes still charged to the run after everything it made is gone.
+using test_support::TestAllocator;
+
+// Runs a script with its machine's memory from `alloc`. A Program has `Outcome run(text,
+// sink, reader, alloc)`, which makes a machine and runs the script, and `std::string
+// describe(const Outcome&)`. `held` receives the bytes still held after the machine is gone.
 template <class Program>
-Result runCharged(const Script& script, MemoryBudget& budget, std::size_t& held) {
+Result runCharged(const Script& script, TestAllocator& alloc, std::size_t& held) {
   ReservedSink sink(std::size_t{1} << 20);
-  typename Program::Outcome outcome;
-  {
-    MemoryScope scope(&budget);
-    PipeInput input(script.input);
-    outcome = Program::run(script.text, sink, input.reader());
-  }
-  held = budget.held;
+  PipeInput input(script.input);
+  const typename Program::Outcome outcome = Program::run(script.text, sink.sink(), input.reader(), alloc);
+  held = alloc.held;
   return {Program::describe(outcome), sink.take()};
 }
 
@@ -106,25 +106,22 @@ void sweepScript(const Script& script, std::uint64_t max_allocations, Totals& to
     std::printf("FAIL %s (allocation %llu fails): %s\n", script.name.c_str(),
                 static_cast<unsigned long long>(n), what.c_str());
   };
-  // The first run may make lazily built process-wide objects; only the second is the reference.
-  MemoryBudget warmup;
   std::size_t held = 0;
-  runCharged<Program>(script, warmup, held);
-  MemoryBudget free_budget;
-  const Result reference = runCharged<Program>(script, free_budget, held);
+  TestAllocator free_alloc;
+  const Result reference = runCharged<Program>(script, free_alloc, held);
   if (held != 0) complain(0, "free run keeps " + std::to_string(held) + " bytes");
-  if (free_budget.allocations > max_allocations) {
+  if (free_alloc.allocations > max_allocations) {
     ++totals.skipped;
     return;
   }
   ++totals.scripts;
   for (std::uint64_t n = 1;; ++n) {
-    MemoryBudget budget;
-    budget.fail_at = n;
-    const Result r = runCharged<Program>(script, budget, held);
+    TestAllocator alloc;
+    alloc.fail_at = n;
+    const Result r = runCharged<Program>(script, alloc, held);
     ++totals.runs;
     if (held != 0) complain(n, "keeps " + std::to_string(held) + " bytes after the run");
-    if (budget.allocations < n) {
+    if (alloc.allocations < n) {
       // Nothing failed: this run must be the free run again.
       if (r.ending != reference.ending) complain(n, "completing run ended '" + r.ending + "', free run '" + reference.ending + "'");
       if (r.output != reference.output) complain(n, "completing run printed other output");

@@ -1,7 +1,5 @@
 // The allocation-failure sweep over vm: the built-in test program and the plain case scripts
 // named on the command line, with the escapes that touch neither files nor processes.
-#include <new>
-
 #include "escapes/table.hpp"
 #include "machine.hpp"
 #include "sweep.hpp"
@@ -14,28 +12,27 @@ namespace {
 struct VmProgram {
   using Outcome = vm::Outcome;
 
-  static Outcome run(std::string_view text, Sink& out, LineReader& in) {
+  static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
     static const std::uint32_t escapes = vm::consoleEscapes() | vm::escapeBit("StrLen") |
                                          vm::escapeBit("StrSplitNumL") |
                                          vm::escapeBit("StrSplitNumR");
-    try {
-      vm::Machine machine(vm::Options{.output = &out, .input = &in, .escapes = escapes});
-      const std::string_view args[] = {"vm", "script.znd"};
-      machine.setArguments(args);
-      return machine.runProtected(text);
-    } catch (const std::bad_alloc&) {
-      return Outcome{.kind = Outcome::Kind::failed, .error = vm::Error::OutOfMemory};
-    }
+    vm::Machine machine(vm::Options{.output = out,
+                                    .input = &in,
+                                    .alloc = sweep::TestAllocator::fn,
+                                    .alloc_user = &alloc,
+                                    .escapes = escapes});
+    const std::string_view args[] = {"vm", "script.znd"};
+    if (!machine.setArguments(args)) return machine.outcome();
+    return machine.run(text);
   }
 
   static std::string describe(const Outcome& o) {
-    switch (o.kind) {
-      case Outcome::Kind::finished: return "finished";
-      case Outcome::Kind::failed: return "failed " + std::string(vm::errorName(o.error));
-      case Outcome::Kind::halted: break;
+    switch (o.ending) {
+      case Ending::finished: return "finished";
+      case Ending::failed: return "failed " + std::string(vm::errorName(o.error));
+      case Ending::halted: break;
     }
-    return std::string("halted ") + (o.halt.reason == vm::Halt::Reason::exit ? "exit " : "budget ") +
-           std::to_string(o.halt.status);
+    return "halted " + std::to_string(static_cast<int>(o.reason)) + " " + std::to_string(o.status);
   }
 };
 

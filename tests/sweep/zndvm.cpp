@@ -1,7 +1,5 @@
 // The allocation-failure sweep over zndvm: the built-in programs and the plain case scripts
 // named on the command line, with the console escapes only.
-#include <new>
-
 #include "escapes/table.hpp"
 #include "machine.hpp"
 #include "sweep.hpp"
@@ -14,27 +12,24 @@ namespace {
 struct ZndvmProgram {
   using Outcome = zndvm::Outcome;
 
-  static Outcome run(std::string_view text, Sink& out, LineReader& in) {
-    try {
-      zndvm::Machine machine(
-          zndvm::Options{.output = &out, .input = &in, .escapes = zndvm::consoleEscapes()});
-      const std::string_view args[] = {"zndvm", "script.znd"};
-      machine.setArguments(args);
-      return machine.runProtected(text);
-    } catch (const std::bad_alloc&) {
-      return Outcome{.kind = Outcome::Kind::failed, .error = zndvm::Error::OutOfMemory};
-    }
+  static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
+    zndvm::Machine machine(zndvm::Options{.output = out,
+                                          .input = &in,
+                                          .alloc = sweep::TestAllocator::fn,
+                                          .alloc_user = &alloc,
+                                          .escapes = zndvm::consoleEscapes()});
+    const std::string_view args[] = {"zndvm", "script.znd"};
+    if (!machine.setArguments(args)) return machine.outcome();
+    return machine.run(text);
   }
 
   static std::string describe(const Outcome& o) {
-    switch (o.kind) {
-      case Outcome::Kind::finished: return "finished";
-      case Outcome::Kind::failed: return "failed " + std::string(zndvm::errorName(o.error));
-      case Outcome::Kind::halted: break;
+    switch (o.ending) {
+      case Ending::finished: return "finished";
+      case Ending::failed: return "failed " + std::string(zndvm::errorName(o.error));
+      case Ending::halted: break;
     }
-    return std::string("halted ") +
-           (o.halt.reason == zndvm::Halt::Reason::call_stack_overflow ? "call stack " : "cap ") +
-           std::to_string(o.halt.status);
+    return "halted " + std::to_string(static_cast<int>(o.reason)) + " " + std::to_string(o.status);
   }
 };
 

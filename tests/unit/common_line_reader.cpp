@@ -9,7 +9,7 @@ using namespace zandle;
 
 TEST(LineReader, KeepsBytesBeyondTheFirstLine) {
   PipeInput in("a\nb\r\n\nlast");
-  LineReader reader(in.fd());
+  BufferedReader reader(fdSource(in.fd()));
   std::string_view line;
   ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
   EXPECT_EQ(line, "a");
@@ -26,30 +26,30 @@ TEST(LineReader, LengthLimitsAtNewlineAndAtEnd) {
   std::string_view line;
   {
     PipeInput in(std::string(1023, 'x') + "\n");
-    LineReader reader(in.fd());
+    BufferedReader reader(fdSource(in.fd()));
     ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
     EXPECT_EQ(line.size(), 1023u);
   }
   {
     PipeInput in(std::string(1024, 'x'));
-    LineReader reader(in.fd());
+    BufferedReader reader(fdSource(in.fd()));
     ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
     EXPECT_EQ(line.size(), 1024u);
   }
   {
     PipeInput in(std::string(1024, 'x'));
-    LineReader reader(in.fd());
+    BufferedReader reader(fdSource(in.fd()));
     EXPECT_EQ(reader.readLine(1023, 1023, line), LineStatus::stream_too_long);
   }
   {
     PipeInput in(std::string(1024, 'x') + "\n");
-    LineReader reader(in.fd());
+    BufferedReader reader(fdSource(in.fd()));
     EXPECT_EQ(reader.readLine(1023, 1024, line), LineStatus::stream_too_long);
   }
 }
 
 TEST(LineReader, ReadFailureIsReported) {
-  LineReader reader(-1);
+  BufferedReader reader(fdSource(-1));
   std::string_view line;
   EXPECT_EQ(reader.readLine(1023, 1024, line), LineStatus::read_failed);
 }

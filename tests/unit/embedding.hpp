@@ -4,50 +4,49 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <new>
 #include <string>
 #include <string_view>
-#include <utility>
 
-#include "common/memory.hpp"
+#include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "test_memory.hpp"
 
 namespace zandle::test_support {
 
-struct StringSink final : Sink {
+struct StringSink {
   std::string text;
-  void write(std::string_view bytes) override { text.append(bytes); }
+  static int write(void* user, const char* bytes, std::size_t size) {
+    static_cast<StringSink*>(user)->text.append(bytes, size);
+    return 0;
+  }
+  Sink sink() { return {write, this}; }
 };
 
 // Runs `program` with allocation 1, 2, ... failing (and every one after it) until a run
-// finishes. Every earlier run must fail with OutOfMemory, including one whose machine could
-// not be made; the finished run must print `expected`, and allocations must have been needed.
+// finishes. Every earlier run must fail with OutOfMemory and give back every byte; the
+// finished run must print `expected`, and allocations must have been needed.
 template <class Machine, class Options>
 void expectEveryAllocationFailureIsOutOfMemory(std::string_view program, std::string_view expected) {
-  using Outcome = decltype(std::declval<Machine&>().runProtected(program));
-  using Error = decltype(Outcome::error);
   for (std::uint64_t n = 1;; ++n) {
     StringSink out;
-    MemoryBudget budget;
-    budget.fail_at = n;
-    Outcome o;
+    TestAllocator alloc;
+    alloc.fail_at = n;
     {
-      MemoryScope scope(&budget);
-      try {
-        Machine m(Options{.output = &out});
-        o = m.runProtected(program);
-      } catch (const std::bad_alloc&) {  // the machine itself could not be made
-        o.kind = Outcome::Kind::failed;
-        o.error = Error::OutOfMemory;
+      Options options;
+      options.output = out.sink();
+      options.alloc = TestAllocator::fn;
+      options.alloc_user = &alloc;
+      Machine m(options);
+      const auto o = m.run(program);
+      if (o.ending == Ending::finished) {
+        EXPECT_EQ(out.text, expected);
+        EXPECT_GT(n, 3u);
+        break;
       }
+      EXPECT_EQ(o.ending, Ending::failed) << n;
+      EXPECT_EQ(errorName(o.error), "OutOfMemory") << n;
     }
-    if (o.kind == Outcome::Kind::finished) {
-      EXPECT_EQ(out.text, expected);
-      EXPECT_GT(n, 3u);
-      break;
-    }
-    EXPECT_EQ(o.kind, Outcome::Kind::failed) << n;
-    EXPECT_EQ(o.error, Error::OutOfMemory) << n;
+    EXPECT_EQ(alloc.held, 0u) << n;
     ASSERT_LT(n, 1000u);
   }
 }

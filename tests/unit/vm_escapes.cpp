@@ -19,13 +19,31 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-std::optional<Error> runEscape(void (*escape)(Machine&), Machine& m) {
-  try {
-    escape(m);
-  } catch (const Failure& f) {
-    return f.error;
+std::optional<Error> runEscape(bool (*escape)(Machine&), Machine& m) {
+  if (escape(m)) return std::nullopt;
+  return m.outcome().error;
+}
+
+Strings arguments(std::string_view line, const Variables& vars) {
+  Memory memory;
+  Buffer bytes(memory);
+  Vec<std::size_t> starts(memory);
+  EXPECT_TRUE(escapes::commandArguments(line, vars, bytes, starts));
+  Strings out;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::size_t end = i + 1 < starts.size() ? starts[i + 1] - 1 : bytes.size() - 1;
+    out.emplace_back(bytes.data() + starts[i], end - starts[i]);
   }
-  return std::nullopt;
+  return out;
+}
+
+Strings candidates(std::string_view command, const char* path_env) {
+  Memory memory;
+  Buffer bytes(memory);
+  EXPECT_TRUE(escapes::commandCandidates(command, path_env, bytes));
+  Strings out;
+  for (std::size_t i = 0; i < bytes.size(); i += out.back().size() + 1) out.emplace_back(bytes.data() + i);
+  return out;
 }
 
 std::size_t openDescriptors() {
@@ -47,94 +65,100 @@ class EscapeTest : public ::testing::Test {
     char name[] = "/tmp/zandle-escapes-XXXXXX";
     ASSERT_NE(::mkdtemp(name), nullptr);
     dir_ = name;
-    m_.data().store("ARG1", "a");
-    m_.data().store("ARG2", "b");
+    set("ARG1", "a");
+    set("ARG2", "b");
   }
   void TearDown() override {
     std::string cmd = "rm -rf " + dir_;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
   std::string path(const char* name) const { return dir_ + "/" + name; }
+  void set(std::string_view name, std::string_view value) { ASSERT_TRUE(m_.data().store(name, value)); }
+  std::string get(std::string_view name) const {
+    std::string_view value;
+    return m_.data().find(name, value) ? std::string(value) : "<none>";
+  }
 
-  NullSink sink_;
-  Machine m_{Options{&sink_, nullptr}};
+  Machine m_{Options{.output = nullSink()}};
   std::string dir_;
 };
 
 }  // namespace
 
 TEST(SpawnCommandLine, EverySpaceCutsAndEmptyPiecesCount) {
-  Variables none;
-  EXPECT_EQ(escapes::commandArguments("echo a b", none), (Strings{"echo", "a", "b"}));
-  EXPECT_EQ(escapes::commandArguments("a  b", none), (Strings{"a", "", "b"}));
-  EXPECT_EQ(escapes::commandArguments(" a ", none), (Strings{"", "a", ""}));
-  EXPECT_EQ(escapes::commandArguments("", none), (Strings{""}));
-  EXPECT_EQ(escapes::commandArguments(" ", none), (Strings{"", ""}));
+  Memory memory;
+  Variables none(memory);
+  EXPECT_EQ(arguments("echo a b", none), (Strings{"echo", "a", "b"}));
+  EXPECT_EQ(arguments("a  b", none), (Strings{"a", "", "b"}));
+  EXPECT_EQ(arguments(" a ", none), (Strings{"", "a", ""}));
+  EXPECT_EQ(arguments("", none), (Strings{""}));
+  EXPECT_EQ(arguments(" ", none), (Strings{"", ""}));
   // Only the space byte separates.
-  EXPECT_EQ(escapes::commandArguments("a\tb\nc", none), (Strings{"a\tb\nc"}));
+  EXPECT_EQ(arguments("a\tb\nc", none), (Strings{"a\tb\nc"}));
 }
 
 TEST(SpawnCommandLine, PiecesNamingVariablesTakeTheirWholeValueOnce) {
-  Variables vars;
-  vars.store("greeting", "hello  world");
-  vars.store("x", "y");
-  vars.store("y", "never");
-  vars.store("", "empty name");
-  EXPECT_EQ(escapes::commandArguments("echo greeting x z", vars),
+  Memory memory;
+  Variables vars(memory);
+  ASSERT_TRUE(vars.store("greeting", "hello  world"));
+  ASSERT_TRUE(vars.store("x", "y"));
+  ASSERT_TRUE(vars.store("y", "never"));
+  ASSERT_TRUE(vars.store("", "empty name"));
+  EXPECT_EQ(arguments("echo greeting x z", vars),
             (Strings{"echo", "hello  world", "y", "z"}));
   // An empty piece is the name of the variable "" too.
-  EXPECT_EQ(escapes::commandArguments("echo  x", vars), (Strings{"echo", "empty name", "y"}));
-  EXPECT_EQ(escapes::commandArguments("Greeting", vars), (Strings{"Greeting"}));
+  EXPECT_EQ(arguments("echo  x", vars), (Strings{"echo", "empty name", "y"}));
+  EXPECT_EQ(arguments("Greeting", vars), (Strings{"Greeting"}));
 }
 
 TEST(SpawnSearch, ACommandWithASlashIsTheOnlyCandidate) {
-  EXPECT_EQ(escapes::commandCandidates("./tool", "/bin"), (Strings{"./tool"}));
-  EXPECT_EQ(escapes::commandCandidates("/bin/sh", nullptr), (Strings{"/bin/sh"}));
-  EXPECT_EQ(escapes::commandCandidates("a/b", ""), (Strings{"a/b"}));
+  EXPECT_EQ(candidates("./tool", "/bin"), (Strings{"./tool"}));
+  EXPECT_EQ(candidates("/bin/sh", nullptr), (Strings{"/bin/sh"}));
+  EXPECT_EQ(candidates("a/b", ""), (Strings{"a/b"}));
 }
 
 TEST(SpawnSearch, PathDirectoriesInOrderWithTheDefaultWhenUnset) {
-  EXPECT_EQ(escapes::commandCandidates("ls", "/x:/y/"), (Strings{"/x/ls", "/y//ls"}));
-  EXPECT_EQ(escapes::commandCandidates("ls", nullptr),
+  EXPECT_EQ(candidates("ls", "/x:/y/"), (Strings{"/x/ls", "/y//ls"}));
+  EXPECT_EQ(candidates("ls", nullptr),
             (Strings{"/usr/local/bin/ls", "/bin//ls", "/usr/bin/ls"}));
   // Each element is joined as written, an empty one included.
-  EXPECT_EQ(escapes::commandCandidates("ls", "a::b:"), (Strings{"a/ls", "/ls", "b/ls", "/ls"}));
-  EXPECT_EQ(escapes::commandCandidates("ls", ""), (Strings{"/ls"}));
+  EXPECT_EQ(candidates("ls", "a::b:"), (Strings{"a/ls", "/ls", "b/ls", "/ls"}));
+  EXPECT_EQ(candidates("ls", ""), (Strings{"/ls"}));
 }
 
 TEST_F(EscapeTest, FailedEscapesStoreNothing) {
-  m_.data().store("a", "hello");
-  m_.data().store("b", "6");
-  m_.data().store("strLeft", "kept");
-  m_.data().store("strRight", "kept");
+  set("a", "hello");
+  set("b", "6");
+  set("strLeft", "kept");
+  set("strRight", "kept");
   EXPECT_EQ(runEscape(escapes::strSplitNumL, m_), Error::OutOfBounds);
   EXPECT_EQ(runEscape(escapes::strSplitNumR, m_), Error::OutOfBounds);
-  m_.data().store("b", "x");
+  set("b", "x");
   EXPECT_EQ(runEscape(escapes::strSplitNumL, m_), Error::InvalidCharacter);
-  EXPECT_EQ(*m_.data().find("strLeft"), "kept");
-  EXPECT_EQ(*m_.data().find("strRight"), "kept");
+  EXPECT_EQ(get("strLeft"), "kept");
+  EXPECT_EQ(get("strRight"), "kept");
 
-  m_.data().store("fileData", "kept");
-  m_.data().store("dirContents", "kept");
-  m_.data().store("a", path("missing"));
+  set("fileData", "kept");
+  set("dirContents", "kept");
+  set("a", path("missing"));
   EXPECT_EQ(runEscape(escapes::fread, m_), Error::FileNotFound);
   EXPECT_EQ(runEscape(escapes::listDir, m_), Error::FileNotFound);
-  m_.data().store("a", dir_);
+  set("a", dir_);
   EXPECT_EQ(runEscape(escapes::fread, m_), Error::IsDir);
-  EXPECT_EQ(*m_.data().find("fileData"), "kept");
-  EXPECT_EQ(*m_.data().find("dirContents"), "kept");
+  EXPECT_EQ(get("fileData"), "kept");
+  EXPECT_EQ(get("dirContents"), "kept");
 
-  m_.data().store("pid", "kept");
-  m_.data().store("ARG1", "missing");
+  set("pid", "kept");
+  set("ARG1", "missing");
   EXPECT_EQ(runEscape(escapes::spawnProc, m_), Error::VariableNotFound);
-  EXPECT_EQ(*m_.data().find("pid"), "kept");
+  EXPECT_EQ(get("pid"), "kept");
 }
 
 TEST_F(EscapeTest, AFailedChcwdLeavesTheDirectoryAsItWas) {
   const std::string before = currentDirectory();
   for (const std::string& target :
        {path("missing"), std::string(1024, 'x'), std::string("/tmp\0x", 6)}) {
-    m_.data().store("a", target);
+    set("a", target);
     EXPECT_TRUE(runEscape(escapes::chcwd, m_).has_value());
     EXPECT_EQ(currentDirectory(), before);
   }
@@ -144,25 +168,25 @@ TEST_F(EscapeTest, DescriptorsAreClosedOnEveryPath) {
   const std::size_t before = openDescriptors();
   // Failures found after the open: a directory, a file over the limit (sparse), a full
   // device.
-  m_.data().store("a", dir_);
+  set("a", dir_);
   EXPECT_EQ(runEscape(escapes::fread, m_), Error::IsDir);
   const std::string huge = path("huge");
   int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::ftruncate(fd, (off_t{1} << 29) + 1), 0);
   ::close(fd);
-  m_.data().store("a", huge);
+  set("a", huge);
   EXPECT_EQ(runEscape(escapes::fread, m_), Error::StreamTooLong);
-  m_.data().store("a", "x");
-  m_.data().store("b", "/dev/full");
+  set("a", "x");
+  set("b", "/dev/full");
   EXPECT_EQ(runEscape(escapes::fbwrite, m_), Error::NoSpaceLeft);
   EXPECT_EQ(runEscape(escapes::fwrite, m_), Error::NoSpaceLeft);
   // And the successful paths.
-  m_.data().store("a", dir_);
+  set("a", dir_);
   EXPECT_EQ(runEscape(escapes::listDir, m_), std::nullopt);
-  EXPECT_EQ(*m_.data().find("dirContents"), "huge\n");
-  m_.data().store("a", huge);
-  m_.data().store("b", path("copy"));
+  EXPECT_EQ(get("dirContents"), "huge\n");
+  set("a", huge);
+  set("b", path("copy"));
   EXPECT_EQ(runEscape(escapes::fbwrite, m_), std::nullopt);
   EXPECT_EQ(openDescriptors(), before);
 }

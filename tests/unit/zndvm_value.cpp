@@ -30,6 +30,7 @@ const char* typeName(Type t) {
     case Type::sword: return "sword";
     case Type::float_: return "float";
     case Type::str: return "str";
+    case Type::failure: return "failure";
   }
   return "?";
 }
@@ -361,17 +362,21 @@ TEST(ValuePrint, Integers) {
 }
 
 TEST(ValuePrint, StrIsItsOwnBytesAndArenaCopiesNumbersExactly) {
-  Arena arena;
+  Memory memory;
+  Arena arena(memory, 4096);
   const char text[] = "abc";
   Value s = Value::ofStr({text, 3});
-  EXPECT_EQ(valueToString(arena, s).data(), text);
+  EXPECT_EQ(textValue(arena, s).text().data(), text);
   char buf[value_text_capacity];
   EXPECT_EQ(valueToString(s, buf).data(), text);
   EXPECT_EQ(arena.capacity(), 0u);  // nothing allocated for a str
-  std::string_view n = valueToString(arena, Value::ofFloat(1.25));
+  std::string_view n = textValue(arena, Value::ofFloat(1.25)).text();
   EXPECT_EQ(n, "1.25");
-  std::string_view m = valueToString(arena, Value::ofWord(7));
+  std::string_view m = textValue(arena, Value::ofWord(7)).text();
   EXPECT_EQ(m.data(), n.data() + n.size());  // exactly its length was taken
+  arena.release();
+  memory.cap = memory.held;
+  EXPECT_EQ(textValue(arena, Value::ofFloat(1e300)).error(), Error::OutOfMemory);
 }
 
 // Significant digits of a printed float: sign, point and the zeros around them dropped.
@@ -474,21 +479,15 @@ TEST(ValueTruth, OnlyThePrintedZeroIsTrue) {
   }
 }
 
-TEST(ValuePersist, CopiesStrBytesOnly) {
-  Arena arena;
+TEST(ValueCopy, CopiesStrBytesOnly) {
+  Memory memory;
+  Arena arena(memory, 4096);
   std::string source = "text";
-  Value copy = persistValue(arena, Value::ofStr(source));
+  Value copy = copyInto(arena, Value::ofStr(source));
   source[0] = 'n';
   EXPECT_EQ(copy.text(), "text");
-  EXPECT_EQ(persistValue(arena, Value::ofStr("")).text(), "");
-  EXPECT_TRUE(identical(persistValue(arena, Value::ofFloat(2.5)), Value::ofFloat(2.5)));
-}
-
-TEST(Errors, NamesAreThePrintedNames) {
-  EXPECT_EQ(errorName(Error::NotNumeric), "NotNumeric");
-  EXPECT_EQ(errorName(Error::InvalidArgument), "InvalidArgument");
-  EXPECT_EQ(errorName(Error::FileNotFound), "FileNotFound");
-  EXPECT_EQ(errorName(fromSys(SysError::BrokenPipe)), "BrokenPipe");
+  EXPECT_EQ(copyInto(arena, Value::ofStr("")).text(), "");
+  EXPECT_TRUE(identical(copyInto(arena, Value::ofFloat(2.5)), Value::ofFloat(2.5)));
 }
 
 }  // namespace

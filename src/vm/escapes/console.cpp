@@ -1,45 +1,51 @@
 // Print, PrintLn and Input: the console. Everything the interpreter writes goes to the
-// machine's output (standard error for the command-line program).
+// machine's output (standard error for the command-line program). A print that cannot be
+// written fails the run: output that is lost must not pass for success.
 #include "escapes.hpp"
 
 namespace zandle::vm::escapes {
 
-const std::string* argument(Machine& m, std::string_view arg_var) {
-  const std::string* name = m.data().find(arg_var);
-  if (name == nullptr) return nullptr;
-  return m.data().find(*name);
+bool argument(Machine& m, std::string_view arg_var, std::string_view& value) {
+  std::string_view name;
+  return m.data().find(arg_var, name) && m.data().find(name, value);
 }
 
-void storeResult(Machine& m, std::string_view name, std::string&& value) {
-  m.data().store(name, std::move(value));
+bool storeResult(Machine& m, std::string_view name, std::string_view value) {
+  return m.data().store(name, value) || m.fail(Error::OutOfMemory);
 }
 
-void storeResult(Machine& m, std::string_view name, std::string_view value) {
-  m.data().store(name, std::string(value));
+bool storeResult(Machine& m, std::string_view name, Buffer& value) {
+  return m.data().adopt(name, value) || m.fail(Error::OutOfMemory);
 }
 
-void print(Machine& m) {
-  const std::string* text = argument(m, "ARG1");
-  if (text == nullptr) return;
-  (void)writeLine(m.output(), *text);  // vm output ignores write failures
+namespace {
+
+bool written(Machine& m, int err) { return err == 0 || m.fail(classifyErrno(err)); }
+
+}  // namespace
+
+bool print(Machine& m) {
+  std::string_view text;
+  if (!argument(m, "ARG1", text)) return true;
+  return written(m, writeLine(m.output(), text));
 }
 
-void printLn(Machine& m) {
-  const std::string* text = argument(m, "ARG1");
-  if (text == nullptr) return;
-  m.output().write(*text);
+bool printLn(Machine& m) {
+  std::string_view text;
+  if (!argument(m, "ARG1", text)) return true;
+  return written(m, m.output().write(text));
 }
 
-void input(Machine& m) {
+bool input(Machine& m) {
   // A line may hold 1023 bytes before its newline, or 1024 when the input ends it.
   std::string_view line;
   switch (m.input().readLine(1023, 1024, line)) {
     case LineStatus::ok: break;
-    case LineStatus::end_of_stream: fail(Error::EndOfStream);
-    case LineStatus::stream_too_long: fail(Error::StreamTooLong);
-    case LineStatus::read_failed: fail(Error::ReadFailed);
+    case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
+    case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
+    case LineStatus::read_failed: return m.fail(Error::ReadFailed);
   }
-  storeResult(m, "input", line);
+  return storeResult(m, "input", line);
 }
 
 }  // namespace zandle::vm::escapes

@@ -1,53 +1,57 @@
 // The routines behind the escape table, grouped by file: console, strings, misc, files,
-// processes. Each reads its inputs through ARG1/ARG2 and throws Failure on error.
+// processes. Each reads its inputs through ARG1/ARG2 and returns false after recording a
+// failure in the machine.
 #pragma once
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "machine.hpp"
 
 namespace zandle::vm::escapes {
 
-// The argument convention: ARG1 (or ARG2) names the variable that holds the input. Null
+// The argument convention: ARG1 (or ARG2) names the variable that holds the input. False
 // when either the ARG variable or the variable it names does not exist.
-const std::string* argument(Machine& m, std::string_view arg_var);
+bool argument(Machine& m, std::string_view arg_var, std::string_view& value);
 
-// Stores an escape's result under its fixed name. One out-of-line copy of the store
-// keeps the program small.
-void storeResult(Machine& m, std::string_view name, std::string&& value);
-void storeResult(Machine& m, std::string_view name, std::string_view value);
+// Stores an escape's result under its fixed name; false (OutOfMemory recorded) when memory
+// runs out.
+bool storeResult(Machine& m, std::string_view name, std::string_view value);
+// The same, taking over the bytes of a buffer of the machine's memory.
+bool storeResult(Machine& m, std::string_view name, Buffer& value);
 
 // Console.
-void print(Machine& m);
-void printLn(Machine& m);
-void input(Machine& m);
+bool print(Machine& m);
+bool printLn(Machine& m);
+bool input(Machine& m);
 // Strings.
-void strLen(Machine& m);
-void strSplitNumL(Machine& m);
-void strSplitNumR(Machine& m);
+bool strLen(Machine& m);
+bool strSplitNumL(Machine& m);
+bool strSplitNumR(Machine& m);
 // Random numbers and time.
-void random(Machine& m);
-void time(Machine& m);
+bool random(Machine& m);
+bool time(Machine& m);
 // Files and directories.
-void fread(Machine& m);
-void fwrite(Machine& m);
-void fbwrite(Machine& m);
-void listDir(Machine& m);
-void gcwd(Machine& m);
-void chcwd(Machine& m);
+bool fread(Machine& m);
+bool fwrite(Machine& m);
+bool fbwrite(Machine& m);
+bool listDir(Machine& m);
+bool gcwd(Machine& m);
+bool chcwd(Machine& m);
 // Processes.
-void spawnProc(Machine& m);
-void waitPid(Machine& m);
-void exit(Machine& m);
+bool spawnProc(Machine& m);
+bool waitPid(Machine& m);
+bool exit(Machine& m);
 
 // SpawnProc's command line: cut at every space (empty pieces count), each piece replaced
-// by the whole value of the variable of that name when there is one.
-std::vector<std::string> commandArguments(std::string_view line, const Variables& vars);
+// by the whole value of the variable of that name when there is one. Each argument goes
+// into `bytes` followed by a zero byte, and its offset into `starts` (an argument may hold
+// a zero byte of its own). False when memory runs out.
+bool commandArguments(std::string_view line, const Variables& vars, Buffer& bytes,
+                      Vec<std::size_t>& starts);
 
 // The files SpawnProc tries for a command, in order: the command itself when it holds a
 // "/", otherwise each directory of the search path (the default one when path_env is
-// null) joined to it by "/".
-std::vector<std::string> commandCandidates(std::string_view command, const char* path_env);
+// null) joined to it by "/". Each goes into `out` followed by a zero byte. False when
+// memory runs out.
+bool commandCandidates(std::string_view command, const char* path_env, Buffer& out);
 
 }  // namespace zandle::vm::escapes

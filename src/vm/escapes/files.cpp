@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 
 #include "common/files.hpp"
 #include "escapes.hpp"
@@ -15,108 +14,113 @@ namespace zandle::vm::escapes {
 
 namespace {
 
-PathBuffer pathOf(std::string_view name) {
-  PathBuffer path;
-  if (auto err = toPathBuffer(name, path)) fail(*err);
-  return path;
+bool pathOf(Machine& m, std::string_view name, PathBuffer& path) {
+  if (auto err = toPathBuffer(name, path)) return m.fail(*err);
+  return true;
 }
 
-int openRetrying(const char* path, int flags, mode_t mode = 0) {
+// A descriptor, or -1 with the failure recorded.
+int openRetrying(Machine& m, const char* path, int flags, mode_t mode = 0) {
   int fd;
   do {
     fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) fail(classifyErrno(errno));
+  if (fd < 0) m.fail(classifyErrno(errno));
   return fd;
 }
 
 // Fwrite and Fbwrite write the same bytes: the language defines no escape sequences, so
 // there is nothing for Fwrite to translate.
-void writeFile(Machine& m) {
-  const std::string* data = argument(m, "ARG1");
-  if (data == nullptr) return;
-  const std::string* name = argument(m, "ARG2");
-  if (name == nullptr) return;
-  PathBuffer path = pathOf(*name);
-  int fd = openRetrying(path.bytes, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (auto err = writeAll(fd, *data)) {
+bool writeFile(Machine& m) {
+  std::string_view data, name;
+  if (!argument(m, "ARG1", data) || !argument(m, "ARG2", name)) return true;
+  PathBuffer path;
+  if (!pathOf(m, name, path)) return false;
+  const int fd = openRetrying(m, path.bytes, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) return false;
+  if (int err = writeAll(fd, data)) {
     closeQuietly(fd);
-    fail(*err);
+    return m.fail(classifyErrno(err));
   }
   // Some file systems report a failed write only here; the data would be lost silently.
   // EINTR is not a failure: the descriptor is closed either way.
-  if (::close(fd) != 0 && errno != EINTR) fail(classifyErrno(errno));
+  if (::close(fd) != 0 && errno != EINTR) return m.fail(classifyErrno(errno));
+  return true;
 }
 
 }  // namespace
 
-void fread(Machine& m) {
-  const std::string* name = argument(m, "ARG1");
-  if (name == nullptr) return;
-  std::string content;
-  if (auto err = readWholeFile(*name, content)) fail(*err);
-  storeResult(m, "fileData", std::move(content));
+bool fread(Machine& m) {
+  std::string_view name;
+  if (!argument(m, "ARG1", name)) return true;
+  Buffer content(m.memory());
+  if (auto err = readWholeFile(name, content)) return m.fail(*err);
+  return storeResult(m, "fileData", content);
 }
 
-void fwrite(Machine& m) { writeFile(m); }
+bool fwrite(Machine& m) { return writeFile(m); }
 
-void fbwrite(Machine& m) { writeFile(m); }
+bool fbwrite(Machine& m) { return writeFile(m); }
 
-void listDir(Machine& m) {
-  const std::string* name = argument(m, "ARG1");
-  if (name == nullptr) return;
-  PathBuffer path = pathOf(*name);
-  int fd = openRetrying(path.bytes, O_RDONLY | O_DIRECTORY);
+bool listDir(Machine& m) {
+  std::string_view name;
+  if (!argument(m, "ARG1", name)) return true;
+  PathBuffer path;
+  if (!pathOf(m, name, path)) return false;
+  const int fd = openRetrying(m, path.bytes, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
   DIR* dir = ::fdopendir(fd);
   if (dir == nullptr) {
     const int err = errno;
     closeQuietly(fd);
-    fail(classifyErrno(err));
+    return m.fail(classifyErrno(err));
   }
   struct Closer {
     DIR* dir;
     ~Closer() { ::closedir(dir); }
   } closer{dir};
 
-  std::string listing;
+  Buffer listing(m.memory());
   for (;;) {
     // readdir tells the end from a failure only by errno.
     errno = 0;
     const dirent* entry = ::readdir(dir);
     if (entry == nullptr) {
-      if (errno != 0) fail(classifyErrno(errno));
+      if (errno != 0) return m.fail(classifyErrno(errno));
       break;
     }
     std::string_view entry_name(entry->d_name);
     if (entry_name == "." || entry_name == "..") continue;
-    listing.append(entry_name).push_back('\n');
+    if (!listing.append(entry_name) || !listing.push('\n')) return m.fail(Error::OutOfMemory);
   }
-  storeResult(m, "dirContents", std::move(listing));
+  return storeResult(m, "dirContents", listing);
 }
 
-void gcwd(Machine& m) {
+bool gcwd(Machine& m) {
   char buf[path_max + 1];
   if (::getcwd(buf, sizeof buf) == nullptr) {
     switch (errno) {
       case ERANGE:
-      case ENAMETOOLONG: fail(Error::NameTooLong);
-      case ENOENT: fail(Error::CurrentWorkingDirectoryUnlinked);
-      default: fail(Error::Unexpected);
+      case ENAMETOOLONG: return m.fail(Error::NameTooLong);
+      case ENOENT: return m.fail(Error::CurrentWorkingDirectoryUnlinked);
+      default: return m.fail(Error::Unexpected);
     }
   }
-  storeResult(m, "cwd", std::string_view(buf));
+  return storeResult(m, "cwd", std::string_view(buf));
 }
 
-void chcwd(Machine& m) {
-  const std::string* name = argument(m, "ARG1");
-  if (name == nullptr) return;
-  PathBuffer path = pathOf(*name);
+bool chcwd(Machine& m) {
+  std::string_view name;
+  if (!argument(m, "ARG1", name)) return true;
+  PathBuffer path;
+  if (!pathOf(m, name, path)) return false;
   if (::chdir(path.bytes) != 0) {
     // A failing device under the directory is the file system's fault, not a plain I/O
     // error of this call.
-    if (errno == EIO) fail(Error::FileSystem);
-    fail(classifyErrno(errno));
+    if (errno == EIO) return m.fail(Error::FileSystem);
+    return m.fail(classifyErrno(errno));
   }
+  return true;
 }
 
 }  // namespace zandle::vm::escapes

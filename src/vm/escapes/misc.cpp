@@ -10,21 +10,21 @@
 
 namespace zandle::vm::escapes {
 
-void random(Machine& m) {
+bool random(Machine& m) {
   std::uint32_t value;
   ::arc4random_buf(&value, sizeof value);
   char buf[24];
-  storeResult(m, "random", formatU64(value, buf));
+  return storeResult(m, "random", formatU64(value, buf));
 }
 
-void time(Machine& m) {
+bool time(Machine& m) {
   const ::time_t now = ::time(nullptr);
   struct tm local {};
-  if (::localtime_r(&now, &local) == nullptr) fail(Error::Unexpected);
+  if (::localtime_r(&now, &local) == nullptr) return m.fail(Error::Unexpected);
   char buf[64];
   // strftime gives 0 when the text does not fit, and the empty text is then stored.
   const std::size_t len = ::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Z %Y", &local);
-  storeResult(m, "time", std::string_view(buf, len));
+  return storeResult(m, "time", std::string_view(buf, len));
 }
 
 }  // namespace zandle::vm::escapes

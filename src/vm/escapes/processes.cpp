@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
+#include "common/bytes.hpp"
 #include "common/decimal.hpp"
 #include "escapes.hpp"
 
@@ -19,88 +21,95 @@ namespace {
 constexpr std::string_view default_search_path = "/usr/local/bin:/bin/:/usr/bin";
 
 // The two process escapes insist on their argument: a missing one is an error.
-const std::string& requiredArgument(Machine& m) {
-  const std::string* value = argument(m, "ARG1");
-  if (value == nullptr) fail(Error::VariableNotFound);
-  return *value;
+bool requiredArgument(Machine& m, std::string_view& value) {
+  return argument(m, "ARG1", value) || m.fail(Error::VariableNotFound);
 }
 
 }  // namespace
 
-std::vector<std::string> commandArguments(std::string_view line, const Variables& vars) {
-  std::vector<std::string> args;
+bool commandArguments(std::string_view line, const Variables& vars, Buffer& bytes,
+                      Vec<std::size_t>& starts) {
   for (;;) {
     const std::size_t space = line.find(' ');
-    std::string_view piece = line.substr(0, space);
-    const std::string* value = vars.find(piece);
-    args.emplace_back(value != nullptr ? std::string_view(*value) : piece);
-    if (space == std::string_view::npos) break;
+    const std::string_view piece = slice(line, 0, space);
+    std::string_view value;
+    if (!vars.find(piece, value)) value = piece;
+    if (!starts.push(bytes.size()) || !bytes.append(value) || !bytes.push('\0')) return false;
+    if (space == std::string_view::npos) return true;
     line.remove_prefix(space + 1);
   }
-  return args;
 }
 
-std::vector<std::string> commandCandidates(std::string_view command, const char* path_env) {
-  if (command.find('/') != std::string_view::npos) return {std::string(command)};
+bool commandCandidates(std::string_view command, const char* path_env, Buffer& out) {
+  if (command.find('/') != std::string_view::npos) return out.append(command) && out.push('\0');
   std::string_view dirs = path_env != nullptr ? std::string_view(path_env) : default_search_path;
-  std::vector<std::string> files;
   for (;;) {
     const std::size_t colon = dirs.find(':');
-    std::string file(dirs.substr(0, colon));
-    file.push_back('/');
-    file.append(command);
-    files.push_back(std::move(file));
-    if (colon == std::string_view::npos) break;
+    if (!out.append(slice(dirs, 0, colon)) || !out.push('/') || !out.append(command) ||
+        !out.push('\0')) {
+      return false;
+    }
+    if (colon == std::string_view::npos) return true;
     dirs.remove_prefix(colon + 1);
   }
-  return files;
 }
 
-void spawnProc(Machine& m) {
-  std::vector<std::string> args = commandArguments(requiredArgument(m), m.data());
-  // A NUL byte inside an argument ends it as far as the child can see.
-  const std::vector<std::string> files = commandCandidates(args[0].c_str(), ::getenv("PATH"));
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+bool spawnProc(Machine& m) {
+  std::string_view line;
+  if (!requiredArgument(m, line)) return false;
+  Buffer args(m.memory());
+  Vec<std::size_t> starts(m.memory());
+  Buffer files(m.memory());
+  Vec<char*> argv(m.memory());
+  if (!commandArguments(line, m.data(), args, starts) ||
+      // A zero byte inside an argument ends it as far as the child can see.
+      !commandCandidates(std::string_view(args.data()), ::getenv("PATH"), files) ||
+      !argv.reserve(starts.size() + 1)) {
+    return m.fail(Error::OutOfMemory);
+  }
+  for (std::size_t start : starts) (void)argv.push(args.data() + start);
+  (void)argv.push(nullptr);
 
   const pid_t pid = ::fork();
   if (pid < 0) {
-    if (errno == EAGAIN || errno == ENOMEM) fail(Error::SystemResources);
-    fail(Error::Unexpected);
+    if (errno == EAGAIN || errno == ENOMEM) return m.fail(Error::SystemResources);
+    return m.fail(Error::Unexpected);
   }
   if (pid == 0) {
-    for (const std::string& file : files) ::execve(file.c_str(), argv.data(), environ);
+    for (const char* file = files.data(); file < files.data() + files.size();
+         file += std::strlen(file) + 1) {
+      ::execve(file, argv.data(), environ);
+    }
     // No exit handlers and no flushing of buffers that belong to the parent.
     ::_exit(1);
   }
   char buf[24];
-  storeResult(m, "pid", formatI64(pid, buf));
+  return storeResult(m, "pid", formatI64(pid, buf));
 }
 
-void waitPid(Machine& m) {
-  auto r = parseI32(requiredArgument(m));
-  if (r.status == DecimalStatus::invalid_character) fail(Error::InvalidCharacter);
-  if (r.status == DecimalStatus::overflow) fail(Error::Overflow);
+bool waitPid(Machine& m) {
+  std::string_view text;
+  if (!requiredArgument(m, text)) return false;
+  auto r = parseI32(text);
+  if (r.status == DecimalStatus::invalid_character) return m.fail(Error::InvalidCharacter);
+  if (r.status == DecimalStatus::overflow) return m.fail(Error::Overflow);
   int status = 0;
   while (::waitpid(r.value, &status, 0) < 0) {
     if (errno == EINTR) continue;
     // Not a child of ours (never started, or already waited for); ESRCH is how the
     // system answers for the one process-group number it cannot negate.
-    if (errno == ECHILD || errno == ESRCH) fail(Error::ChildNotFound);
-    fail(Error::Unexpected);
+    if (errno == ECHILD || errno == ESRCH) return m.fail(Error::ChildNotFound);
+    return m.fail(Error::Unexpected);
   }
   char buf[24];
   if ((status & 0x7f) != 0) {
-    storeResult(m, "killedBySig", formatI64(status & 0x7f, buf));
-    storeResult(m, "otherTermination", std::string_view("0"));
-  } else {
-    storeResult(m, "exitCode", formatI64((status >> 8) & 0xff, buf));
-    storeResult(m, "otherTermination", std::string_view("1"));
+    return storeResult(m, "killedBySig", formatI64(status & 0x7f, buf)) &&
+           storeResult(m, "otherTermination", std::string_view("0"));
   }
+  return storeResult(m, "exitCode", formatI64((status >> 8) & 0xff, buf)) &&
+         storeResult(m, "otherTermination", std::string_view("1"));
 }
 
-void exit(Machine& m) { m.halt(0); }
+bool exit(Machine& m) { return m.halt(HaltReason::exit, 0); }
 
 }  // namespace zandle::vm::escapes

@@ -27,8 +27,16 @@ constexpr Escape table[] = {
 };
 
 // The shortest and longest names: anything outside is rejected without a search.
-constexpr std::size_t shortest = 4;
-constexpr std::size_t longest = 12;
+constexpr std::size_t shortest = [] {
+  std::size_t n = SIZE_MAX;
+  for (const Escape& e : table) n = e.name.size() < n ? e.name.size() : n;
+  return n;
+}();
+constexpr std::size_t longest = [] {
+  std::size_t n = 0;
+  for (const Escape& e : table) n = e.name.size() > n ? e.name.size() : n;
+  return n;
+}();
 
 }  // namespace
 

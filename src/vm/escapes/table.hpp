@@ -8,7 +8,8 @@
 namespace zandle::vm {
 
 class Machine;
-using EscapeFn = void (*)(Machine&);
+// Runs the escape; false when it failed or halted the run (recorded in the machine).
+using EscapeFn = bool (*)(Machine&);
 
 struct Escape {
   std::string_view name;

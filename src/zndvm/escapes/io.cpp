@@ -1,6 +1,8 @@
 // std.io: printing with and without a line end, and reading a line. Output goes to the
 // machine's sink at once, so nothing is left buffered between instructions; a print that
 // cannot be written fails rather than pass for done.
+#include <cerrno>
+
 #include "machine.hpp"
 #include "table.hpp"
 
@@ -8,31 +10,33 @@ namespace zandle::zndvm::escapes {
 
 namespace {
 
-void write(Machine& m, std::string_view arg_var, bool newline) {
+bool write(Machine& m, std::string_view arg_var, bool newline) {
   const Value* value = argument(m, arg_var);
-  if (value == nullptr) return;
+  if (value == nullptr) return true;
   char buf[value_text_capacity];
   const std::string_view text = valueToString(*value, buf);
-  const bool written = newline ? writeLine(m.output(), text) : m.output().tryWrite(text);
-  if (!written) fail(Error::WriteFailed);
+  const int err = newline ? writeLine(m.output(), text) : m.output().write(text);
+  if (err == 0) return true;
+  // Past the file-size limit the file is too big; any other lost output is WriteFailed.
+  return m.fail(err == EFBIG ? Error::FileTooBig : Error::WriteFailed);
 }
 
 }  // namespace
 
-void print(Machine& m) { write(m, "__Escape_std.io.print_ARG0", true); }
+bool print(Machine& m) { return write(m, "__Escape_std.io.print_ARG0", true); }
 
-void printLn(Machine& m) { write(m, "__Escape_std.io.printLn_ARG0", false); }
+bool printLn(Machine& m) { return write(m, "__Escape_std.io.printLn_ARG0", false); }
 
-void input(Machine& m) {
+bool input(Machine& m) {
   // A line holds at most 1023 bytes, however it ends.
   std::string_view line;
   switch (m.input().readLine(1023, 1023, line)) {
     case LineStatus::ok: break;
-    case LineStatus::end_of_stream: fail(Error::EndOfStream);
-    case LineStatus::stream_too_long: fail(Error::StreamTooLong);
-    case LineStatus::read_failed: fail(Error::ReadFailed);
+    case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
+    case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
+    case LineStatus::read_failed: return m.fail(Error::ReadFailed);
   }
-  m.vars().set("__Escape_std.io.input_RET0", Value::ofStr(line));
+  return m.vars().set("__Escape_std.io.input_RET0", Value::ofStr(line)) || m.fail(Error::OutOfMemory);
 }
 
 }  // namespace zandle::zndvm::escapes

@@ -35,6 +35,7 @@ std::uint64_t stateOf(const Value& v) {
       Value parsed = parseValue(v.text());
       return parsed.type == Type::str ? fnv1a(v.text()) : stateOf(parsed);
     }
+    case Type::failure: break;
   }
   return 0;
 }
@@ -60,13 +61,14 @@ bool durationOf(const Value& v, std::uint64_t& ms) {
       Value parsed = parseValue(v.text());
       return parsed.type != Type::str && durationOf(parsed, ms);
     }
+    case Type::failure: break;
   }
   return false;
 }
 
 }  // namespace
 
-void random(Machine& m) {
+bool random(Machine& m) {
   constexpr std::string_view last = "__Escape_std.misc.random_last";
   std::uint64_t x;
   if (const Value* seed = m.vars().find(last)) {
@@ -77,11 +79,14 @@ void random(Machine& m) {
   x ^= x << 7;
   x ^= x >> 9;
   x ^= x << 8;
-  m.vars().set(last, Value::ofWord(x));
-  m.vars().set("__Escape_std.misc.random_RET0", Value::ofWord(x));
+  if (!m.vars().set(last, Value::ofWord(x)) ||
+      !m.vars().set("__Escape_std.misc.random_RET0", Value::ofWord(x))) {
+    return m.fail(Error::OutOfMemory);
+  }
+  return true;
 }
 
-void time(Machine& m) {
+bool time(Machine& m) {
   std::time_t now = std::time(nullptr);
   struct tm local {};
   char buf[64];
@@ -89,14 +94,15 @@ void time(Machine& m) {
   if (localtime_r(&now, &local) != nullptr) {
     n = std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Z %Y", &local);
   }
-  m.vars().set("__Escape_std.misc.time_RET0", Value::ofStr(std::string_view(buf, n)));
+  return m.vars().set("__Escape_std.misc.time_RET0", Value::ofStr(std::string_view(buf, n))) ||
+         m.fail(Error::OutOfMemory);
 }
 
-void sleep(Machine& m) {
+bool sleep(Machine& m) {
   const Value* value = argument(m, "__Escape_std.misc.sleep_ARG0");
-  if (value == nullptr) return;
+  if (value == nullptr) return true;
   std::uint64_t ms;
-  if (!durationOf(*value, ms)) fail(Error::InvalidArgument);
+  if (!durationOf(*value, ms)) return m.fail(Error::InvalidArgument);
   struct timespec ts {};
   constexpr std::uint64_t max_seconds = static_cast<std::uint64_t>(INT64_MAX);
   std::uint64_t seconds = ms / 1000;
@@ -104,6 +110,7 @@ void sleep(Machine& m) {
   ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
   // An early wake-up (a signal) ends the sleep; it is not resumed.
   nanosleep(&ts, nullptr);
+  return true;
 }
 
 }  // namespace zandle::zndvm::escapes

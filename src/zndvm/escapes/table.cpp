@@ -14,24 +14,32 @@ constexpr Escape table[] = {
 };
 
 // The shortest and longest names: anything outside is rejected without a search.
-constexpr std::size_t shortest = 12;
-constexpr std::size_t longest = 15;
+constexpr std::size_t shortest = [] {
+  std::size_t n = SIZE_MAX;
+  for (const Escape& e : table) n = e.name.size() < n ? e.name.size() : n;
+  return n;
+}();
+constexpr std::size_t longest = [] {
+  std::size_t n = 0;
+  for (const Escape& e : table) n = e.name.size() > n ? e.name.size() : n;
+  return n;
+}();
 
 }  // namespace
 
 std::span<const Escape> escapeTable() { return table; }
 
 std::uint32_t findEscape(std::string_view name) {
-  if (name.size() < shortest || name.size() > longest) return no_id;
+  if (name.size() < shortest || name.size() > longest) return no_escape;
   for (std::uint32_t i = 0; i < std::size(table); ++i) {
     if (table[i].name == name) return i;
   }
-  return no_id;
+  return no_escape;
 }
 
 std::uint32_t escapeBit(std::string_view name) {
   std::uint32_t index = findEscape(name);
-  return index == no_id ? 0 : std::uint32_t{1} << index;
+  return index == no_escape ? 0 : std::uint32_t{1} << index;
 }
 
 std::uint32_t allEscapes() { return (std::uint32_t{1} << std::size(table)) - 1; }

@@ -11,7 +11,8 @@ namespace zandle::zndvm {
 class Machine;
 struct Value;
 
-using EscapeFn = void (*)(Machine&);
+// Runs the escape; false when it failed (recorded in the machine).
+using EscapeFn = bool (*)(Machine&);
 
 struct Escape {
   std::string_view name;
@@ -20,7 +21,7 @@ struct Escape {
 
 std::span<const Escape> escapeTable();
 
-// The table index of the escape named exactly `name`, or no_id.
+// The table index of the escape named exactly `name`, or no_escape.
 std::uint32_t findEscape(std::string_view name);
 
 // The bit that stands for an escape in a set of allowed escapes (Options::escapes); 0 for
@@ -35,12 +36,12 @@ namespace escapes {
 // text, names the variable that holds the argument. Null when either is missing.
 const Value* argument(Machine& m, std::string_view arg_var);
 
-void print(Machine& m);
-void printLn(Machine& m);
-void input(Machine& m);
-void random(Machine& m);
-void time(Machine& m);
-void sleep(Machine& m);
+bool print(Machine& m);
+bool printLn(Machine& m);
+bool input(Machine& m);
+bool random(Machine& m);
+bool time(Machine& m);
+bool sleep(Machine& m);
 
 }  // namespace escapes
 
