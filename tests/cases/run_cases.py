@@ -12,7 +12,8 @@ A case file holds cases one after another. Each case opens with a title line
   env                    lines NAME=VALUE set in the environment; a line NAME removes it
   file NAME [nonl|python] a file created in the working directory before the run
   setup                  shell commands run in the working directory before the run
-  check                  shell commands run afterwards; they must exit 0
+  check                  shell commands run afterwards; they must exit 0 (both see the
+                         program's path as $PROGRAM)
   stdout [nonl|regex|python|subst]
   stderr [nonl|regex|python|subst]
                          the expected output (default: nothing at all)
@@ -20,6 +21,7 @@ A case file holds cases one after another. Each case opens with a title line
   timeout N              seconds before the run counts as hung (default 20)
   min-seconds N          the run must take at least this long (a sleep, say)
   ulimit-v KB            address-space limit of the run (skipped under sanitizers)
+  ulimit-f KB            file-size limit of the run
   as-nobody              run with an unprivileged user id when started as root
   no-sanitizer           skip the case in sanitizer builds
   closed-stdin           the run starts with descriptor 0 closed
@@ -110,7 +112,7 @@ def parse_cases(path):
                 name, rest = m.group(1), m.group(2).split()
                 if name == "status":
                     case.sections[name] = ([], [int(v) for v in rest[0].split(",")])
-                elif name in ("timeout", "ulimit-v"):
+                elif name in ("timeout", "ulimit-v", "ulimit-f"):
                     case.sections[name] = ([], int(rest[0]))
                 elif name == "min-seconds":
                     case.sections[name] = ([], float(rest[0]))
@@ -151,6 +153,7 @@ def run_case(case, program, sanitized):
             with open(os.path.join(workdir, name), "wb") as f:
                 f.write(content)
         env = dict(os.environ)
+        env["PROGRAM"] = program
         env_text = case.text("env")
         if env_text:
             for line in env_text.decode().splitlines():
@@ -173,14 +176,18 @@ def run_case(case, program, sanitized):
             args = [a.replace("{script}", "script.znd")
                     for a in shlex.split(args_text.decode("utf-8", "surrogateescape"))]
         limit = case.text("ulimit-v")
+        file_limit = case.text("ulimit-f")
         nobody = case.text("as-nobody") and os.geteuid() == 0
         close_stdin = case.text("closed-stdin")
 
         def preexec():
             signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-            if limit:
+            if limit or file_limit:
                 import resource
-                resource.setrlimit(resource.RLIMIT_AS, (limit * 1024, limit * 1024))
+                if limit:
+                    resource.setrlimit(resource.RLIMIT_AS, (limit * 1024, limit * 1024))
+                if file_limit:
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit * 1024, file_limit * 1024))
             if nobody:
                 drop_privileges()
             if close_stdin:
