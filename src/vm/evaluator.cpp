@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/decimal.hpp"
+#include "common/search.hpp"
 #include "errors.hpp"
 
 namespace zandle::vm {
@@ -50,7 +51,7 @@ std::string evaluate(std::string_view text, const Variables& vars) {
   if (op == "?=") return truth(left == right);
   if (op == "s?=") return truth(left.starts_with(right));
   if (op == "e?=") return truth(left.ends_with(right));
-  if (op == "-?=") return truth(left.find(right) != std::string_view::npos);
+  if (op == "-?=") return truth(findBytes(left, right) != std::string_view::npos);
 
   std::int64_t l, r;
   if (!isInteger(left, l) || !isInteger(right, r)) return std::string(text);

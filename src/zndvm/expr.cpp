@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/search.hpp"
 #include "errors.hpp"
 
 namespace zandle::zndvm {
@@ -91,7 +92,7 @@ Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
     case Op::str_eq: return truth(l == r);
     case Op::str_starts: return truth(l.starts_with(r));
     case Op::str_ends: return truth(l.ends_with(r));
-    case Op::str_contains: return truth(l.find(r) != std::string_view::npos);
+    case Op::str_contains: return truth(findBytes(l, r) != std::string_view::npos);
     default: break;
   }
   fail(Error::NotNumeric);
