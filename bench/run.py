@@ -101,6 +101,24 @@ def straight_line():
             "python": (".py", "\n".join(lua[:-1]) + "\nprint(x)\n")}
 
 
+def substring_worst_case():
+    """One contains test of 2^21 bytes of a against the needle a^(2^20) b, which never occurs.
+
+    Comparing the needle again at each offset costs about 2^40 byte comparisons here. Lua's
+    plain string.find works that way (memchr for the first byte, then memcmp), so its figure
+    is tens of seconds."""
+    build = (["New h 'a'"] + ['New h "h s++ h"'] * 21 + ["New p 'a'"]
+             + ['New p "p s++ p"'] * 20 + ['New p "p s++ b"'])
+    vm = build + ["New ARG1 'r'", 'New r "h -?= p"', "Escape Print"]
+    zndvm = build + ["New __Escape_std.io.print_ARG0 'r'", 'New r "h -?= p"',
+                     "Escape std.io.print"]
+    lua = ('local h = string.rep("a", 1 << 21)\n'
+           'local p = string.rep("a", 1 << 20) .. "b"\n'
+           'print(string.find(h, p, 1, true) and 0 or 1)\n')
+    return {"vm": (".znd", "\n".join(vm) + "\n"), "zndvm": (".znd", "\n".join(zndvm) + "\n"),
+            "lua": (".lua", lua)}
+
+
 def empty_program():
     return {"vm": (".znd", ""), "zndvm": (".znd", ""), "lua": (".lua", ""),
             "python": (".py", "")}
@@ -113,6 +131,7 @@ BENCHMARKS = [
     ("zndvm: 1M function calls", function_calls, ["zndvm", "lua", "python"], 11),
     ("zndvm: 200k concatenations", concatenation, ["zndvm", "lua", "python"], 21),
     ("zndvm: 1,000,000-line program", straight_line, ["zndvm", "lua", "python"], 7),
+    ("substring worst case", substring_worst_case, ["vm", "zndvm", "lua"], 3),
     ("start-up: empty program", empty_program, ["vm", "zndvm", "lua", "python"], 200),
 ]
 

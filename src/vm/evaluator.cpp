@@ -4,6 +4,7 @@
 
 #include "common/bytes.hpp"
 #include "common/decimal.hpp"
+#include "common/search.hpp"
 
 namespace zandle::vm {
 
@@ -80,7 +81,7 @@ Error evaluate(std::string_view text, const Variables& vars, Buffer& scratch,
     case Op::str_eq: return truth(left == right);
     case Op::starts: return truth(left.starts_with(right));
     case Op::ends: return truth(left.ends_with(right));
-    case Op::contains: return truth(left.find(right) != std::string_view::npos);
+    case Op::contains: return truth(findBytes(left, right) != std::string_view::npos);
     default: break;
   }
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/bytes.hpp"
+#include "common/search.hpp"
 
 namespace zandle::zndvm {
 
@@ -83,7 +84,7 @@ Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
     case Op::str_eq: return truth(l == r);
     case Op::str_starts: return truth(l.starts_with(r));
     case Op::str_ends: return truth(l.ends_with(r));
-    case Op::str_contains: return truth(l.find(r) != std::string_view::npos);
+    case Op::str_contains: return truth(findBytes(l, r) != std::string_view::npos);
     default: return not_numeric;
   }
 }
