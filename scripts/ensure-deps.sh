@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes sure what the build and the tests need is installed: cmake, a C++ compiler,
-# GoogleTest and Python 3 (with the argument "clang": clang++ too; with "fuzz": clang++ and
-# its libFuzzer runtime).
+# GoogleTest, Python 3, and man and groff for the manual-page test (with the argument
+# "clang": clang++ too; with "fuzz": clang++ and its libFuzzer runtime). Vim, which the
+# editor test uses when it is there, is left to the developer.
 # Installs missing packages with apt-get when it can; otherwise stops with one line naming
 # what to install.
 missing=""
@@ -17,6 +18,8 @@ command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing="$mi
 command -v python3 >/dev/null 2>&1 || missing="$missing python3"
 [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 command -v make >/dev/null 2>&1 || missing="$missing make"
+command -v man >/dev/null 2>&1 || missing="$missing man-db"
+command -v groff >/dev/null 2>&1 || missing="$missing groff-base"
 [ -z "$missing" ] && exit 0
 
 if command -v apt-get >/dev/null 2>&1; then
