@@ -64,7 +64,7 @@ def check_groff(groff, page):
         fail(f"groff -man -ww -z {os.path.basename(page)} (status {run.returncode}): {output}")
 
 
-def check_man(man, page, spec):
+def check_man(man, page, expected_page):
     env = dict(os.environ, MANWIDTH="80", MANPAGER="cat", PAGER="cat", LC_ALL="C.UTF-8")
     env.pop("MAN_KEEP_FORMATTING", None)
     run = subprocess.run([man, "-l", page], capture_output=True, text=True, env=env,
@@ -76,14 +76,14 @@ def check_man(man, page, spec):
     text = plain(run.stdout)
     headings = [line.strip() for line in text.splitlines()
                 if line and not line[0].isspace() and line.strip().isupper()]
-    for section in spec["sections"]:
+    for section in expected_page["sections"]:
         if section not in headings:
             fail(f"man -l {name}: no section {section} (headings: {headings})")
-    order = [h for h in headings if h in spec["sections"]]
-    if order != spec["sections"]:
-        fail(f"man -l {name}: sections in the order {order}, not {spec['sections']}")
+    order = [h for h in headings if h in expected_page["sections"]]
+    if order != expected_page["sections"]:
+        fail(f"man -l {name}: sections in the order {order}, not {expected_page['sections']}")
     flat = re.sub(r"\s+", " ", re.sub(r"\u2010\n\s*", "", text))
-    for expected in spec["texts"]:
+    for expected in expected_page["texts"]:
         if expected not in flat:
             fail(f"man -l {name}: the text {expected!r} is missing")
     for number, line in enumerate(text.splitlines(), 1):
@@ -186,9 +186,9 @@ def main():
         return SKIP
 
     for page in pages:
-        spec = PAGES[os.path.basename(page)]
+        expected_page = PAGES[os.path.basename(page)]
         check_groff(groff, page)
-        check_man(man, page, spec)
+        check_man(man, page, expected_page)
         program_name = os.path.basename(page)[:-2]
         program_path = getattr(args, program_name)
         program_path = os.path.abspath(program_path) if program_path else None

@@ -134,10 +134,10 @@ class Tokenizer:
                 scopes[i].append(name)
 
     def paint_captures(self, scopes, match, captures):
-        for group, spec in sorted((captures or {}).items(), key=lambda kv: int(kv[0])):
+        for group, capture in sorted((captures or {}).items(), key=lambda kv: int(kv[0])):
             g = int(group)
             if g <= (match.re.groups if match.re else 0) and match.start(g) >= 0:
-                self.paint(scopes, match.start(g), match.end(g), spec.get("name"))
+                self.paint(scopes, match.start(g), match.end(g), capture.get("name"))
 
     def tokenize(self, lines):
         """Returns, for each line, the list of scopes of each character."""
