@@ -21,6 +21,20 @@ struct RunOutcome {
   int status = 0;           // the exit status a halt asks for
 };
 
+// A line of a script: the name of the text it came from (as given to run), its 1-based
+// number there, and the line itself. Empty for a call made by the host.
+struct Place {
+  std::string_view source;
+  std::uint32_t line = 0;
+  std::string_view text;
+};
+
+// A function that was running when a run failed or halted, and where it was called from.
+struct ActiveCall {
+  std::string_view function;
+  Place called_from;
+};
+
 // The one-line report of a failed run on standard error; returns the exit status, 1.
 inline int reportFailure(std::string_view name) {
   char line[80] = "error: ";

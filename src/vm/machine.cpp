@@ -54,9 +54,12 @@ Machine::Machine(const Options& options)
       data_(memory_),
       code_(memory_),
       code_table_(memory_),
+      sources_(memory_),
+      calls_(memory_),
       arena_(memory_, 64 * 1024),
       line_tokens_(memory_),
       scratch_(memory_),
+      stopped_text_(memory_),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
@@ -94,49 +97,121 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
   return true;
 }
 
-Outcome Machine::run(std::string_view text) {
+void Machine::beginRun() {
   outcome_ = Outcome{};
+  for (std::uint32_t& c : counted_) c = 0;
+  calls_.clear();
+  recording_ = false;
+  recorded_func_ = no_name;
+  stopped_ = false;
+  source_ = no_name;
+  line_number_ = 0;
+  line_text_ = {};
+}
+
+Outcome Machine::endRun() {
+  if (recording_ && recorded_func_ != no_name) {
+    // The text ended inside a function: the partial body is dropped and the name keeps its
+    // earlier meaning.
+    code_.shrink(code_before_);
+    code_table_[recorded_func_] = replaced_;
+  }
+  recording_ = false;
+  if (outcome_.ending != Ending::finished) {
+    stopped_ = true;
+    stopped_line_ = line_number_;
+    stopped_text_.clear();
+    // Without room for the copy the place is only the line's number.
+    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
+  }
+  return outcome_;
+}
+
+Outcome Machine::run(std::string_view text, std::string_view name) {
+  beginRun();
+  if (!sources_.intern(name, source_)) {
+    fail(Error::OutOfMemory);
+    return endRun();
+  }
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t nl = text.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-    std::string_view line = slice(text, pos, end - pos);
+    ++line_number_;
+    const std::string_view line = slice(text, pos, end - pos);
     pos = end + 1;
     if (line.empty()) continue;
+    line_text_ = line;
     if (Error e = tokenize(line, line_tokens_); e != Error::ok) {
       fail(e);
       break;
     }
     if (line_tokens_.empty()) continue;
     bool returned = false;
-    if (!interpret({line_tokens_.data(), line_tokens_.size()}, returned)) break;
+    if (!interpret({{line_tokens_.data(), line_tokens_.size()}, line, line_number_}, returned)) break;
     if (returned) {
       fail(Error::Return);
       break;
     }
   }
-  return outcome_;
+  return endRun();
 }
 
-// A copy of the instruction whose tokens live in the machine's region.
-bool Machine::record(Instruction ins) {
-  auto* tokens = arena_.allocateArray<std::string_view>(ins.size());
-  if (tokens == nullptr) return fail(Error::OutOfMemory);
-  for (std::size_t i = 0; i < ins.size(); ++i) {
-    if (!arena_.copy(ins[i], tokens[i])) return fail(Error::OutOfMemory);
+Outcome Machine::call(std::string_view function) {
+  beginRun();
+  const std::string_view ins[] = {"Call", function};
+  callFunc(ins);
+  return endRun();
+}
+
+Place Machine::placeOf(std::size_t pos, NameId func) const {
+  return {sources_.name(code_table_[func].source), code_[pos].number, code_[pos].text};
+}
+
+Place Machine::failedAt() const {
+  if (!stopped_) return {};
+  if (!calls_.empty()) return placeOf(calls_.back().pos, calls_.back().func);
+  return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
+          stopped_text_.view()};
+}
+
+ActiveCall Machine::activeCall(std::size_t i) const {
+  const std::size_t k = calls_.size() - 1 - i;  // the call, counted from the outermost
+  ActiveCall c{code_table_.name(calls_[k].func), {}};
+  if (k > 0) {
+    c.called_from = placeOf(calls_[k - 1].pos, calls_[k - 1].func);
+  } else if (stopped_line_ != 0) {
+    // Called from the top-level line the run stopped at (nothing when the host called).
+    c.called_from = {sources_.name(source_), stopped_line_, stopped_text_.view()};
   }
-  if (!code_.push({tokens, ins.size()})) return fail(Error::OutOfMemory);
+  return c;
+}
+
+// A copy of the line in the machine's region, its tokens pointing into the copy (the
+// markers are constants and stay as they are).
+bool Machine::record(const Line& line) {
+  std::string_view text;
+  auto* tokens = arena_.allocateArray<std::string_view>(line.ins.size());
+  if (tokens == nullptr || !arena_.copy(line.text, text)) return fail(Error::OutOfMemory);
+  const char* from = line.text.data();
+  for (std::size_t i = 0; i < line.ins.size(); ++i) {
+    const std::string_view t = line.ins[i];
+    const bool in_line = t.data() >= from && t.data() <= from + line.text.size();
+    tokens[i] = in_line ? std::string_view(text.data() + (t.data() - from), t.size()) : t;
+  }
+  if (!code_.push({{tokens, line.ins.size()}, text, line.number})) return fail(Error::OutOfMemory);
   return true;
 }
 
-bool Machine::interpret(Instruction ins, bool& returned) {
+bool Machine::interpret(const Line& line, bool& returned) {
+  const Instruction ins = line.ins;
   returned = false;
   if (!count(HaltReason::instructions)) return false;
   if (instruction_cap_ != 0 && counted_[static_cast<int>(HaltReason::instructions)] > instruction_cap_) {
     return halt(HaltReason::instruction_cap, 1, limit_message);
   }
   if (recording_) {
-    if (!record(ins)) return false;
+    if (!record(line)) return false;
     if (ins[0] == "End") recording_ = false;
     return true;
   }
@@ -169,11 +244,17 @@ bool Machine::interpret(Instruction ins, bool& returned) {
       return escape->run(*this);
     }
     case Keyword::Func: {
-      if (!record(ins)) return false;
-      recording_ = true;
       NameId id;
       if (!code_table_.intern(ins[1], id)) return fail(Error::OutOfMemory);
-      code_table_[id] = code_.size() + 1;
+      if (calls_.empty()) {
+        recorded_func_ = id;
+        replaced_ = code_table_[id];
+        code_before_ = code_.size();
+      }
+      if (!record(line)) return false;
+      recording_ = true;
+      const NameId source = calls_.empty() ? source_ : code_table_[calls_.back().func].source;
+      code_table_[id] = {code_.size() + 1, source};
       return true;
     }
     case Keyword::Call:
@@ -192,20 +273,23 @@ bool Machine::interpret(Instruction ins, bool& returned) {
 
 bool Machine::callFunc(Instruction ins) {
   const NameId id = code_table_.find(ins[1]);
-  if (id == no_name || code_table_[id] == 0) return fail(Error::UnknownFunction);
-  const std::size_t start = code_table_[id] - 1;
+  if (id == no_name || code_table_[id].start == 0) return fail(Error::UnknownFunction);
+  const std::size_t start = code_table_[id].start - 1;
+  if (!calls_.push({id, start})) return fail(Error::OutOfMemory);
   const bool was_recording = recording_;
   recording_ = false;
-  // The body may append to code_ (a Func inside it starts recording), so index afresh for
-  // each line. Running off the end counts as End.
+  // The body may append to code_ (a Func inside it starts recording), so index afresh and
+  // copy each line before running it. Running off the end counts as End.
   for (std::size_t pos = start; pos < code_.size(); ++pos) {
-    const Instruction body_line = code_[pos];
-    if (body_line[0] == "End") break;
+    const Line body_line = code_[pos];
+    if (body_line.ins[0] == "End") break;
+    calls_.back().pos = pos;
     bool returned;
     if (!interpret(body_line, returned)) return false;
     if (returned) break;
   }
   recording_ = was_recording;
+  calls_.pop();
   return true;
 }
 

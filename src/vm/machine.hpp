@@ -22,6 +22,13 @@ namespace zandle::vm {
 
 using Instruction = std::span<const std::string_view>;
 
+// A line as the interpreter runs it: its tokens, and the line itself with its number.
+struct Line {
+  Instruction ins;
+  std::string_view text;
+  std::uint32_t number = 0;
+};
+
 // What ended a run the way that ends the process: one of the six budgets, the embedder's
 // instruction cap, or the Exit escape.
 enum class HaltReason : std::uint8_t {
@@ -59,8 +66,22 @@ class Machine {
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
-  // Runs a whole script text line by line, to its end or its first failure or halt.
-  Outcome run(std::string_view text);
+  // Runs a whole script text line by line, to its end or its first failure or halt. `name`
+  // names the text in reports of where a run failed (a file name, say). Variables and
+  // recorded functions stay for later runs; the budgets, the recording state and the calls
+  // in progress belong to one run. A function whose End the text never reaches is not
+  // recorded: its name keeps whatever definition it had before.
+  Outcome run(std::string_view text, std::string_view name = {});
+
+  // Runs a function that an earlier run recorded, as a run of its own; UnknownFunction when
+  // there is none of that name.
+  Outcome call(std::string_view function);
+
+  // Where the last run failed or halted (nothing when it finished), and the functions that
+  // were running then, the innermost first.
+  Place failedAt() const;
+  std::size_t activeCallCount() const { return stopped_ ? calls_.size() : 0; }
+  ActiveCall activeCall(std::size_t i) const;
 
   // Publishes the command-line arguments as VMARGC and VMARG0, VMARG1, ... False when
   // memory runs out (the outcome then says so).
@@ -81,27 +102,56 @@ class Machine {
   // Per-instruction working bytes that an escape may use; cleared by whoever uses them.
   Buffer& scratch() { return scratch_; }
 
-  // Executes or records one instruction. False on a failure or halt; `returned` tells
-  // whether it was a Return.
-  bool interpret(Instruction ins, bool& returned);
+  // Executes or records one line. False on a failure or halt; `returned` tells whether it
+  // was a Return.
+  bool interpret(const Line& line, bool& returned);
 
   // Runs the function named by token 1 of a Call or If instruction.
   bool callFunc(Instruction ins);
 
  private:
+  struct FuncEntry {
+    std::size_t start;  // index of the first body line + 1; 0 when not defined
+    NameId source;      // the text it came from, in sources_
+  };
+  // A call in progress: the function, and the line of its body being run.
+  struct Call {
+    NameId func;
+    std::size_t pos;
+  };
+
+  void beginRun();
+  Outcome endRun();
   // Counts one event against a budget (a HaltReason from instructions to return_).
   bool count(HaltReason budget);
-  bool record(Instruction ins);
+  bool record(const Line& line);
+  bool runBody(NameId func);
+  Place placeOf(std::size_t pos, NameId func) const;
 
   // Declared first: everything below allocates through it.
   Memory memory_;
   Variables data_;
-  Vec<Instruction> code_;
-  InternTable<std::size_t> code_table_;  // function name -> index of its first body line + 1
+  Vec<Line> code_;
+  InternTable<FuncEntry> code_table_;
+  InternTable<char> sources_;  // names of the texts that functions came from
+  Vec<Call> calls_;
   bool recording_ = false;
-  Arena arena_;  // token copies of recorded instructions
+  // The top-level Func being recorded, to be undone when its End never comes.
+  NameId recorded_func_ = no_name;
+  FuncEntry replaced_{};
+  std::size_t code_before_ = 0;
+  Arena arena_;  // copies of recorded lines and their tokens
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;
+
+  // The run in progress: its text's name and the top-level line being run; where the last
+  // run stopped, its top-level line copied (the host's text may be gone when it asks).
+  NameId source_ = no_name;
+  std::uint32_t line_number_ = 0;
+  std::string_view line_text_;
+  bool stopped_ = false;
+  std::uint32_t stopped_line_ = 0;
+  Buffer stopped_text_;
 
   // Events counted so far, by budget (indexed by HaltReason).
   std::uint32_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};

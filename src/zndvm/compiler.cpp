@@ -73,7 +73,7 @@ bool modeOf(std::string_view marker, AddrMode& mode) {
 Error compileOperand(std::string_view text, std::string_view marker, Arena& arena,
                      Variables& vars, Operand& operand) {
   if (!modeOf(marker, operand.mode)) return Error::UnknownAddressingMode;
-  if (!arena.copy(text, operand.text)) return Error::OutOfMemory;
+  operand.text = text;
   if (operand.mode == AddrMode::literal &&
       !compileExpression(arena, operand.text, vars, operand.expr)) {
     return Error::OutOfMemory;

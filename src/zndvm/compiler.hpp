@@ -22,9 +22,10 @@ inline constexpr std::string_view marker_pointer = "/////";
 // line. Fails with UnterminatedString or OutOfMemory.
 Error tokenize(std::string_view line, Vec<std::string_view>& tokens);
 
-// Builds the record of a tokenized line into `ins`, copying operand texts and compiling
-// literal-mode operands into `arena`. Fails with UnknownInstruction, UnknownAddressingMode or
-// OutOfMemory. A line without tokens must not be passed.
+// Builds the record of a tokenized line into `ins`, compiling literal-mode operands into
+// `arena`. Operand texts are views of the line, which must live as long as the record. Fails
+// with UnknownInstruction, UnknownAddressingMode or OutOfMemory. A line without tokens must
+// not be passed.
 Error compileInstruction(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
                          Instruction& ins);
 

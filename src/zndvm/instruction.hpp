@@ -52,6 +52,8 @@ struct Operand {
 struct Instruction {
   Operand dest;
   Operand data;
+  std::string_view text;   // the whole line, for reports of where a run failed
+  std::uint32_t line = 0;  // its 1-based number in the text it came from
   Opcode op = Opcode::End;
   bool has_data = false;
 };

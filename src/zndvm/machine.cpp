@@ -60,8 +60,10 @@ Machine::Machine(const Options& options)
     : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
       vars_(memory_),
       funcs_(memory_),
+      sources_(memory_),
       code_(memory_),
       stack_(memory_),
+      stopped_text_(memory_),
       persistent_(memory_, 64 * 1024),
       line_(memory_, 4096),
       scratch_(memory_, 16 * 1024),
@@ -99,41 +101,115 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
   return true;
 }
 
-Outcome Machine::run(std::string_view source) {
+void Machine::beginRun() {
   outcome_ = Outcome{};
+  stack_.clear();
+  recording_ = false;
+  recording_depth_ = 0;
+  recorded_func_ = no_func;
+  executed_ = 0;
+  stopped_ = false;
+  stopped_at_top_ = false;
+  source_ = no_name;
+  line_number_ = 0;
+  line_text_ = {};
+}
+
+Outcome Machine::endRun() {
+  if (recording_ && recorded_func_ != no_func) {
+    // The text ended inside a function: the partial body is dropped and the name keeps its
+    // earlier meaning, so that no later call runs into whatever is recorded next.
+    code_.shrink(code_before_);
+    funcs_[recorded_func_] = replaced_;
+  }
+  recording_ = false;
+  if (outcome_.ending != Ending::finished) {
+    stopped_ = true;
+    stopped_at_top_ = stack_.empty();
+    stopped_line_ = line_number_;
+    stopped_text_.clear();
+    // Without room for the copy the place is only the line's number.
+    if (stopped_at_top_ && !stopped_text_.append(line_text_)) stopped_text_.clear();
+  }
+  return outcome_;
+}
+
+Outcome Machine::run(std::string_view source, std::string_view name) {
+  beginRun();
+  if (!sources_.intern(name, source_)) {
+    fail(Error::OutOfMemory);
+    return endRun();
+  }
   std::size_t pos = 0;
   while (pos < source.size()) {
     std::size_t nl = source.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? source.size() : nl;
-    std::string_view line = slice(source, pos, end - pos);
+    ++line_number_;
+    const std::string_view line = slice(source, pos, end - pos);
     pos = end + 1;
-    if (line.empty()) continue;
-    if (Error e = tokenize(line, tokens_); e != Error::ok) {
-      fail(e);
-      break;
-    }
-    if (tokens_.empty()) continue;
-    // A line being recorded lives as long as the machine; any other only until it has run.
-    Arena* arena = &persistent_;
-    if (!recording_) {
-      line_.reset();
-      arena = &line_;
-    }
-    Instruction ins;
-    if (Error e = compileInstruction(tokens_, *arena, vars_, ins); e != Error::ok) {
-      fail(e);
-      break;
-    }
-    if (!prepare(ins)) break;
-    const Step step = interpret(ins);
-    if (step == Step::stopped) break;
-    if (step == Step::returned) {
-      fail(Error::Return);
-      break;
-    }
-    if (!stack_.empty() && !drive()) break;
+    if (!line.empty() && !runLine(line)) break;
   }
-  return outcome_;
+  return endRun();
+}
+
+bool Machine::runLine(std::string_view line) {
+  line_text_ = line;
+  if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
+  if (tokens_.empty()) return true;
+  // A line that is recorded (or starts a recording) lives as long as the machine: it is
+  // copied, and its record points into the copy. Any other lives until it has run.
+  Arena* arena = &line_;
+  if (recording_ || tokens_[0] == "Func") {
+    if (!persistent_.copy(line, line)) return fail(Error::OutOfMemory);
+    if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
+    arena = &persistent_;
+  } else {
+    line_.reset();
+  }
+  Instruction ins;
+  if (Error e = compileInstruction(tokens_, *arena, vars_, ins); e != Error::ok) return fail(e);
+  ins.text = line;
+  ins.line = line_number_;
+  if (!prepare(ins)) return false;
+  const Step step = interpret(ins);
+  if (step == Step::stopped) return false;
+  if (step == Step::returned) return fail(Error::Return);
+  return stack_.empty() || drive();
+}
+
+Outcome Machine::call(std::string_view function) {
+  beginRun();
+  const FuncId func = funcs_.find(function);
+  if (func == no_func || !funcs_[func].defined) {
+    fail(Error::UnknownFunction);
+  } else if (pushCall(func, funcs_[func].start)) {
+    drive();
+  }
+  return endRun();
+}
+
+Place Machine::placeOf(std::uint64_t pc, FuncId func) const {
+  const Instruction& ins = code_[pc];
+  return {sources_.name(funcs_[func].source), ins.line, ins.text};
+}
+
+Place Machine::failedAt() const {
+  if (!stopped_) return {};
+  if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
+  return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
+          stopped_text_.view()};
+}
+
+ActiveCall Machine::activeCall(std::size_t i) const {
+  const std::size_t k = stack_.size() - 1 - i;  // the frame, counted from the bottom
+  ActiveCall c{funcs_.name(stack_[k].func), {}};
+  if (k > 0) {
+    c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
+  } else if (stopped_line_ != 0) {
+    // Called from the top-level line the run stopped at (nothing when the host called).
+    c.called_from = {sources_.name(source_), stopped_line_, stopped_text_.view()};
+  }
+  return c;
 }
 
 bool Machine::prepare(Instruction& ins) {
@@ -164,16 +240,6 @@ bool Machine::prepare(Instruction& ins) {
       break;
   }
   return stored(ok);
-}
-
-// A copy whose texts and compiled expressions live in the persistent arena.
-bool Machine::persist(const Instruction& ins, Instruction& copy) {
-  copy = ins;
-  for (Operand* o : {&copy.dest, &copy.data}) {
-    if (!persistent_.copy(o->text, o->text)) return false;
-    if (o->expr.compiled() && !compileExpression(persistent_, o->text, vars_, o->expr)) return false;
-  }
-  return true;
 }
 
 bool Machine::record(const Instruction& ins) {
@@ -366,9 +432,12 @@ bool Machine::execFunc(const Instruction& ins) {
   FuncId func;
   if (!functionOf(ins.dest, func)) return false;
   if (stack_.empty()) {
-    Instruction copy;
-    if (!persist(ins, copy) || !code_.push(copy)) return fail(Error::OutOfMemory);
-    funcs_[func] = FuncEntry{code_.size(), true};
+    // The record already lives in the persistent arena (the driver saw the Func coming).
+    recorded_func_ = func;
+    replaced_ = funcs_[func];
+    code_before_ = code_.size();
+    if (!code_.push(ins)) return fail(Error::OutOfMemory);
+    funcs_[func] = FuncEntry{code_.size(), source_, true};
     recording_ = true;
     recording_depth_ = 0;
     return true;
@@ -378,7 +447,7 @@ bool Machine::execFunc(const Instruction& ins) {
   Frame& top = stack_.back();
   std::uint64_t end;
   if (!findFuncEnd(top.pc, end)) return false;
-  funcs_[func] = FuncEntry{top.pc + 1, true};
+  funcs_[func] = FuncEntry{top.pc + 1, funcs_[top.func].source, true};
   top.pc = end + 1;
   return true;
 }

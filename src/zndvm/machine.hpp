@@ -54,7 +54,21 @@ class Machine {
   Machine& operator=(const Machine&) = delete;
 
   // Compiles and runs a program text line by line, to its end or its first failure or halt.
-  Outcome run(std::string_view source);
+  // `name` names the text in reports of where a run failed (a file name, say). Variables and
+  // recorded functions stay for later runs; the call stack, the recording state and the
+  // instruction count belong to one run. A function whose End the text never reaches is not
+  // recorded: its name keeps whatever definition it had before.
+  Outcome run(std::string_view source, std::string_view name = {});
+
+  // Runs a function that an earlier run recorded, as a run of its own; UnknownFunction when
+  // there is none of that name.
+  Outcome call(std::string_view function);
+
+  // Where the last run failed or halted (nothing when it finished), and the functions that
+  // were running then, the innermost first.
+  Place failedAt() const;
+  std::size_t activeCallCount() const { return stopped_ ? stack_.size() : 0; }
+  ActiveCall activeCall(std::size_t i) const;
 
   // Publishes the arguments: VMARGC as a word, VMARG0, VMARG1, ... as strings. False when
   // memory runs out (the outcome then says so).
@@ -83,9 +97,12 @@ class Machine {
   bool findFuncEnd(std::uint64_t pc, std::uint64_t& end);
   bool isTailCall(std::uint64_t pc) const;
 
+  void beginRun();
+  Outcome endRun();
+  bool runLine(std::string_view line);
   bool prepare(Instruction& ins);
   bool record(const Instruction& ins);
-  bool persist(const Instruction& ins, Instruction& copy);
+  Place placeOf(std::uint64_t pc, FuncId func) const;
 
   Value evalOperand(const Operand& operand, bool use_compiled);
   const Value* heldBy(const Operand& operand, Error missing);
@@ -103,6 +120,7 @@ class Machine {
 
   struct FuncEntry {
     std::uint64_t start;  // index of the first record of the body
+    NameId source;        // the text it came from, in sources_
     bool defined;
   };
 
@@ -110,12 +128,28 @@ class Machine {
   Memory memory_;
   Variables vars_;
   InternTable<FuncEntry> funcs_;
+  InternTable<char> sources_;  // names of the texts that functions came from
   Vec<Instruction> code_;
   Vec<Frame> stack_;
   bool recording_ = false;
   std::uint64_t recording_depth_ = 0;
+  // The top-level Func being recorded, to be undone when its End never comes.
+  FuncId recorded_func_ = no_func;
+  FuncEntry replaced_{};
+  std::size_t code_before_ = 0;
 
-  Arena persistent_;  // recorded records and their compiled expressions
+  // The run in progress: its text's name and the top-level line being run.
+  NameId source_ = no_name;
+  std::uint32_t line_number_ = 0;
+  std::string_view line_text_;
+  // Where the last run stopped, when it stopped at a top-level line (copied, since the
+  // host's text may be gone by the time it asks).
+  bool stopped_ = false;
+  bool stopped_at_top_ = false;
+  std::uint32_t stopped_line_ = 0;
+  Buffer stopped_text_;
+
+  Arena persistent_;  // recorded lines, their records and compiled expressions
   Arena line_;        // the record of the top-level line being run
   Arena scratch_;     // one instruction's results
   Arena temp_;        // one evaluation's working memory

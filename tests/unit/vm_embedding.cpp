@@ -37,16 +37,18 @@ TEST(VmEmbedding, FailuresAndHaltsAreOutcomes) {
   EXPECT_EQ(o.status, 0);
 }
 
-TEST(VmEmbedding, TheBudgetThatRanOutIsNamed) {
+TEST(VmEmbedding, TheBudgetThatRanOutIsNamedAndBudgetsBelongToOneRun) {
   StringSink out;
   Machine m(Options{.output = out.sink()});
   std::string script = "New ARG1 'nothing'\n";
   for (int i = 0; i < 101; ++i) script += "Escape Print\n";
   EXPECT_EQ(m.run(script).ending, Ending::finished);
-  Outcome o = m.run("Escape Print\n");
+  Outcome o = m.run(script + "Escape Print\n");
   EXPECT_EQ(o.ending, Ending::halted);
   EXPECT_EQ(o.reason, HaltReason::escape);
   EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(m.failedAt().line, 103u);
+  EXPECT_EQ(m.run(script).ending, Ending::finished);  // a new run counts afresh
 }
 
 TEST(VmEmbedding, InstructionCapIsALowerBudget) {
@@ -55,10 +57,61 @@ TEST(VmEmbedding, InstructionCapIsALowerBudget) {
   std::string script;
   for (int i = 0; i < 10; ++i) script += "x\n";
   EXPECT_EQ(m.run(script).ending, Ending::finished);
-  Outcome o = m.run("x\n");
+  Outcome o = m.run(script + "x\n");
   EXPECT_EQ(o.ending, Ending::halted);
   EXPECT_EQ(o.reason, HaltReason::instruction_cap);
   EXPECT_EQ(out.text, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+}
+
+TEST(VmEmbedding, AFailureInsideCallsIsLocatedWithItsCallers) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  const std::string script =
+      "Func inner\nNew x 'ok'\nNew y missing\nEnd\n"
+      "Func outer\nCall inner\nEnd\n"
+      "New z 'before'\nCall outer\n";
+  Outcome o = m.run(script, "calls.znd");
+  EXPECT_EQ(o.error, Error::UnknownVariable);
+  const Place at = m.failedAt();
+  EXPECT_EQ(at.source, "calls.znd");
+  EXPECT_EQ(at.line, 3u);
+  EXPECT_EQ(at.text, "New y missing");
+  ASSERT_EQ(m.activeCallCount(), 2u);
+  EXPECT_EQ(m.activeCall(0).function, "inner");
+  EXPECT_EQ(m.activeCall(0).called_from.line, 6u);
+  EXPECT_EQ(m.activeCall(0).called_from.text, "Call inner");
+  EXPECT_EQ(m.activeCall(1).function, "outer");
+  EXPECT_EQ(m.activeCall(1).called_from.line, 9u);
+  EXPECT_EQ(m.activeCall(1).called_from.text, "Call outer");
+
+  // The same machine runs on: variables and functions stay, the failed calls are gone.
+  o = m.run("New missing 'now'\nCall outer\nNew ARG1 'y'\nEscape Print\n", "second.znd");
+  EXPECT_EQ(o.ending, Ending::finished);
+  EXPECT_EQ(out.text, "now\n");
+  EXPECT_EQ(m.activeCallCount(), 0u);
+  EXPECT_EQ(m.failedAt().line, 0u);
+}
+
+TEST(VmEmbedding, AnUnfinishedFunctionIsNotRecordedAndTheNextRunRuns) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  EXPECT_EQ(m.run("Func f\nNew v 'first'\nEnd\n").ending, Ending::finished);
+  EXPECT_EQ(m.run("Func f\nNew v 'second'\n").ending, Ending::finished);  // no End
+  EXPECT_EQ(m.run("Call f\nNew ARG1 'v'\nEscape Print\n").ending, Ending::finished);
+  EXPECT_EQ(out.text, "first\n");
+  EXPECT_EQ(m.run("Func g\nNew v 'g'\n").ending, Ending::finished);
+  EXPECT_EQ(m.run("Call g\n").error, Error::UnknownFunction);
+}
+
+TEST(VmEmbedding, AHostCallsARecordedFunction) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  ASSERT_EQ(m.run("New n '0'\nFunc bump\nNew n \"n + 1\"\nEnd\n").ending, Ending::finished);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m.call("bump").ending, Ending::finished);
+  std::string_view n;
+  ASSERT_TRUE(m.data().find("n", n));
+  EXPECT_EQ(n, "3");
+  EXPECT_EQ(m.call("missing").error, Error::UnknownFunction);
 }
 
 TEST(VmEmbedding, MemoryCapIsOutOfMemory) {

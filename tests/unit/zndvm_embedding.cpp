@@ -114,3 +114,70 @@ TEST(ZndvmEmbedding, AForcedEvaluationThatRunsOutOfMemoryFails) {
   EXPECT_EQ(o.error, Error::OutOfMemory);
   EXPECT_EQ(m.vars().find("c"), nullptr);
 }
+
+TEST(ZndvmEmbedding, AFailureInsideCallsIsLocatedWithItsCallers) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  const std::string program =
+      "Func inner\nNew x 'ok'\nNew y missing\nEnd\n"
+      "Func outer\nCall inner\nEnd\n"
+      "New z 'before'\nCall outer\n";
+  Outcome o = m.run(program, "calls.znd");
+  EXPECT_EQ(o.error, Error::UnknownVariable);
+  const Place at = m.failedAt();
+  EXPECT_EQ(at.source, "calls.znd");
+  EXPECT_EQ(at.line, 3u);
+  EXPECT_EQ(at.text, "New y missing");
+  ASSERT_EQ(m.activeCallCount(), 2u);
+  EXPECT_EQ(m.activeCall(0).function, "inner");
+  EXPECT_EQ(m.activeCall(0).called_from.line, 6u);
+  EXPECT_EQ(m.activeCall(0).called_from.text, "Call inner");
+  EXPECT_EQ(m.activeCall(1).function, "outer");
+  EXPECT_EQ(m.activeCall(1).called_from.line, 9u);
+  EXPECT_EQ(m.activeCall(1).called_from.source, "calls.znd");
+
+  // The same machine runs on: variables and functions stay, the failed calls are gone (they
+  // used to make the next run fail with the old error or InvalidPC).
+  o = m.run("New missing 'now'\nCall outer\nNew __Escape_std.io.print_ARG0 'y'\nEscape std.io.print\n");
+  EXPECT_EQ(o.ending, Ending::finished);
+  EXPECT_EQ(out.text, "now\n");
+  EXPECT_EQ(m.activeCallCount(), 0u);
+}
+
+TEST(ZndvmEmbedding, AnUnfinishedFunctionIsNotRecordedAndTheNextRunRuns) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  EXPECT_EQ(m.run("Func f\nNew v 'first'\nEnd\n").ending, Ending::finished);
+  EXPECT_EQ(m.run("Func f\nNew v 'second'\n").ending, Ending::finished);  // no End
+  EXPECT_EQ(m.run("Call f\nNew __Escape_std.io.print_ARG0 'v'\nEscape std.io.print\n").ending,
+            Ending::finished);
+  EXPECT_EQ(out.text, "first\n");
+  EXPECT_EQ(m.run("Func g\nNew v 'g'\n").ending, Ending::finished);
+  EXPECT_EQ(m.run("Call g\n").error, Error::UnknownFunction);
+}
+
+TEST(ZndvmEmbedding, TheInstructionCapBelongsToOneRun) {
+  StringSink out;
+  Machine m(Options{.output = out.sink(), .instruction_cap = 5});
+  const std::string five = "New a '1'\nNew a '2'\nNew a '3'\nNew a '4'\nNew a '5'\n";
+  EXPECT_EQ(m.run(five).ending, Ending::finished);
+  EXPECT_EQ(m.run(five).ending, Ending::finished);  // it used to halt at once
+  EXPECT_EQ(m.run(five + "New a '6'\n").reason, HaltReason::instruction_cap);
+  EXPECT_EQ(m.failedAt().line, 6u);
+}
+
+TEST(ZndvmEmbedding, AHostCallsARecordedFunction) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  ASSERT_EQ(m.run("New n '0'\nFunc bump\nNew n \"n + 1\"\nEnd\n").ending, Ending::finished);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m.call("bump").ending, Ending::finished);
+  const Value* n = m.vars().find("n");
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(n->as.float_, 3.0);
+  EXPECT_EQ(m.call("missing").error, Error::UnknownFunction);
+  ASSERT_EQ(m.run("Func bad\nNew q missing\nEnd\n").ending, Ending::finished);
+  EXPECT_EQ(m.call("bad").error, Error::UnknownVariable);
+  EXPECT_EQ(m.failedAt().line, 2u);
+  ASSERT_EQ(m.activeCallCount(), 1u);
+  EXPECT_EQ(m.activeCall(0).called_from.line, 0u);  // the host called it
+}
