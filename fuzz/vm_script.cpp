@@ -13,9 +13,7 @@
 using namespace zandle;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::uint32_t escapes = vm::consoleEscapes() | vm::escapeBit("StrLen") |
-                                       vm::escapeBit("StrSplitNumL") |
-                                       vm::escapeBit("StrSplitNumR");
+  constexpr std::uint32_t escapes = vm::consoleEscapes() | vm::groupBit(vm::EscapeGroup::strings);
   PipeInput input(fuzz::fixed_input);
   vm::Machine machine(vm::Options{.output = nullSink(),
                                   .input = &input.reader(),

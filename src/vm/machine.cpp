@@ -240,7 +240,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
     }
     case Keyword::Escape: {
       const Escape* escape = findEscape(ins[1]);
-      if (escape == nullptr || (escapes_ & escapeBit(escape)) == 0) return fail(Error::UnknownEscape);
+      if (escape == nullptr || (escapes_ & groupBit(escape->group)) == 0) return fail(Error::UnknownEscape);
       return escape->run(*this);
     }
     case Keyword::Func: {

@@ -56,7 +56,7 @@ struct Options {
   std::size_t memory_cap = 0;
   AllocFn alloc = systemAlloc;
   void* alloc_user = nullptr;
-  // The escapes the script may use, by bit (escapeBit); the others fail as UnknownEscape.
+  // The groups of escapes the script may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
 };
 

@@ -424,8 +424,10 @@ bool Machine::execEscape(const Instruction& ins) {
     if (name.failed()) return fail(name.error());
     index = findEscape(name.text());
   }
-  if (index == no_escape || (escapes_ & (std::uint32_t{1} << index)) == 0) return fail(Error::UnknownEscape);
-  return escapeTable()[index].run(*this);
+  if (index == no_escape) return fail(Error::UnknownEscape);
+  const Escape& escape = escapeTable()[index];
+  if ((escapes_ & groupBit(escape.group)) == 0) return fail(Error::UnknownEscape);
+  return escape.run(*this);
 }
 
 bool Machine::execFunc(const Instruction& ins) {

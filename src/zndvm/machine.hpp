@@ -38,7 +38,7 @@ struct Options {
   std::size_t memory_cap = 0;
   AllocFn alloc = systemAlloc;
   void* alloc_user = nullptr;
-  // The escapes the program may use, by bit (escapeBit); the others fail as UnknownEscape.
+  // The groups of escapes the program may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
 };
 

@@ -7,23 +7,23 @@ namespace zandle::vm {
 namespace {
 
 constexpr Escape table[] = {
-    {"Time", escapes::time},
-    {"Gcwd", escapes::gcwd},
-    {"Exit", escapes::exit},
-    {"Print", escapes::print},
-    {"Input", escapes::input},
-    {"Fread", escapes::fread},
-    {"Chcwd", escapes::chcwd},
-    {"Random", escapes::random},
-    {"Fwrite", escapes::fwrite},
-    {"StrLen", escapes::strLen},
-    {"PrintLn", escapes::printLn},
-    {"Fbwrite", escapes::fbwrite},
-    {"ListDir", escapes::listDir},
-    {"WaitPid", escapes::waitPid},
-    {"SpawnProc", escapes::spawnProc},
-    {"StrSplitNumL", escapes::strSplitNumL},
-    {"StrSplitNumR", escapes::strSplitNumR},
+    {"Time", escapes::time, EscapeGroup::misc},
+    {"Gcwd", escapes::gcwd, EscapeGroup::files},
+    {"Exit", escapes::exit, EscapeGroup::processes},
+    {"Print", escapes::print, EscapeGroup::console},
+    {"Input", escapes::input, EscapeGroup::console},
+    {"Fread", escapes::fread, EscapeGroup::files},
+    {"Chcwd", escapes::chcwd, EscapeGroup::files},
+    {"Random", escapes::random, EscapeGroup::misc},
+    {"Fwrite", escapes::fwrite, EscapeGroup::files},
+    {"StrLen", escapes::strLen, EscapeGroup::strings},
+    {"PrintLn", escapes::printLn, EscapeGroup::console},
+    {"Fbwrite", escapes::fbwrite, EscapeGroup::files},
+    {"ListDir", escapes::listDir, EscapeGroup::files},
+    {"WaitPid", escapes::waitPid, EscapeGroup::processes},
+    {"SpawnProc", escapes::spawnProc, EscapeGroup::processes},
+    {"StrSplitNumL", escapes::strSplitNumL, EscapeGroup::strings},
+    {"StrSplitNumR", escapes::strSplitNumR, EscapeGroup::strings},
 };
 
 // The shortest and longest names: anything outside is rejected without a search.
@@ -46,26 +46,6 @@ const Escape* findEscape(std::string_view name) {
     if (e.name == name) return &e;
   }
   return nullptr;
-}
-
-std::uint32_t escapeBit(const Escape* escape) {
-  return std::uint32_t{1} << static_cast<unsigned>(escape - table);
-}
-
-std::uint32_t escapeBit(std::string_view name) {
-  const Escape* e = findEscape(name);
-  return e != nullptr ? escapeBit(e) : 0;
-}
-
-std::uint32_t allEscapes() { return (std::uint32_t{1} << std::size(table)) - 1; }
-
-std::uint32_t consoleEscapes() {
-  return escapeBit("Print") | escapeBit("PrintLn") | escapeBit("Input");
-}
-
-std::uint32_t sandboxEscapes() {
-  return consoleEscapes() | escapeBit("StrLen") | escapeBit("StrSplitNumL") |
-         escapeBit("StrSplitNumR") | escapeBit("Random") | escapeBit("Time");
 }
 
 }  // namespace zandle::vm

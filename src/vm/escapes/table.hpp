@@ -1,6 +1,7 @@
 // The escape table: library routines compiled into the interpreter, run by `Escape name`.
 // Escapes take no parameters: a script puts the names of the variables holding the inputs
-// into ARG1 (and ARG2), and the escape stores its result under a fixed variable name.
+// into ARG1 (and ARG2), and the escape stores its result under a fixed variable name. Each
+// escape belongs to a group, and an embedder allows escapes group by group.
 #pragma once
 #include <cstdint>
 #include <string_view>
@@ -11,22 +12,26 @@ class Machine;
 // Runs the escape; false when it failed or halted the run (recorded in the machine).
 using EscapeFn = bool (*)(Machine&);
 
+// What an escape reaches: only files and processes reach outside the interpreter.
+enum class EscapeGroup : std::uint8_t { console, strings, misc, files, processes };
+
 struct Escape {
   std::string_view name;
   EscapeFn run;
+  EscapeGroup group;
 };
 
 // The entry of that exact name, or null.
 const Escape* findEscape(std::string_view name);
 
-// The bit that stands for an escape in a set of allowed escapes (Options::escapes).
-std::uint32_t escapeBit(const Escape* escape);
-std::uint32_t escapeBit(std::string_view name);  // 0 for an unknown name
-
-// Sets of escapes an embedder may allow: all, or those that touch neither the file system
-// nor processes (the console, strings, random numbers and time), or the console alone.
-std::uint32_t allEscapes();
-std::uint32_t sandboxEscapes();
-std::uint32_t consoleEscapes();
+// Sets of groups (Options::escapes): one group, all of them, those that touch neither the
+// file system nor processes (the console, strings, random numbers and time), and the
+// console alone.
+constexpr std::uint32_t groupBit(EscapeGroup g) { return std::uint32_t{1} << static_cast<unsigned>(g); }
+constexpr std::uint32_t allEscapes() { return (groupBit(EscapeGroup::processes) << 1) - 1; }
+constexpr std::uint32_t sandboxEscapes() {
+  return groupBit(EscapeGroup::console) | groupBit(EscapeGroup::strings) | groupBit(EscapeGroup::misc);
+}
+constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::console); }
 
 }  // namespace zandle::vm

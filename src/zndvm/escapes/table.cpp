@@ -8,9 +8,12 @@ namespace zandle::zndvm {
 namespace {
 
 constexpr Escape table[] = {
-    {"std.io.print", escapes::print},     {"std.io.printLn", escapes::printLn},
-    {"std.io.input", escapes::input},     {"std.misc.random", escapes::random},
-    {"std.misc.time", escapes::time},     {"std.misc.sleep", escapes::sleep},
+    {"std.io.print", escapes::print, EscapeGroup::io},
+    {"std.io.printLn", escapes::printLn, EscapeGroup::io},
+    {"std.io.input", escapes::input, EscapeGroup::io},
+    {"std.misc.random", escapes::random, EscapeGroup::misc},
+    {"std.misc.time", escapes::time, EscapeGroup::misc},
+    {"std.misc.sleep", escapes::sleep, EscapeGroup::misc},
 };
 
 // The shortest and longest names: anything outside is rejected without a search.
@@ -35,17 +38,6 @@ std::uint32_t findEscape(std::string_view name) {
     if (table[i].name == name) return i;
   }
   return no_escape;
-}
-
-std::uint32_t escapeBit(std::string_view name) {
-  std::uint32_t index = findEscape(name);
-  return index == no_escape ? 0 : std::uint32_t{1} << index;
-}
-
-std::uint32_t allEscapes() { return (std::uint32_t{1} << std::size(table)) - 1; }
-
-std::uint32_t consoleEscapes() {
-  return escapeBit("std.io.print") | escapeBit("std.io.printLn") | escapeBit("std.io.input");
 }
 
 const Value* escapes::argument(Machine& m, std::string_view arg_var) {

@@ -1,6 +1,7 @@
 // The escape table: host routines compiled into the interpreter, run by `Escape name`. An
 // escape takes no parameters; it reads "__Escape_<name>_ARG<n>" variables (each holding the
-// name of the variable with the argument) and writes "__Escape_<name>_RET<n>" results.
+// name of the variable with the argument) and writes "__Escape_<name>_RET<n>" results. Each
+// escape belongs to a group, and an embedder allows escapes group by group.
 #pragma once
 #include <cstdint>
 #include <span>
@@ -14,9 +15,13 @@ struct Value;
 // Runs the escape; false when it failed (recorded in the machine).
 using EscapeFn = bool (*)(Machine&);
 
+// What an escape reaches: only files and processes reach outside the interpreter.
+enum class EscapeGroup : std::uint8_t { io, str, misc, term, fs, proc };
+
 struct Escape {
   std::string_view name;
   EscapeFn run;
+  EscapeGroup group;
 };
 
 std::span<const Escape> escapeTable();
@@ -24,11 +29,15 @@ std::span<const Escape> escapeTable();
 // The table index of the escape named exactly `name`, or no_escape.
 std::uint32_t findEscape(std::string_view name);
 
-// The bit that stands for an escape in a set of allowed escapes (Options::escapes); 0 for
-// an unknown name. The console set is print, printLn and input.
-std::uint32_t escapeBit(std::string_view name);
-std::uint32_t allEscapes();
-std::uint32_t consoleEscapes();
+// Sets of groups (Options::escapes): one group, all of them, those that touch neither the
+// file system nor processes, and the console alone (std.io).
+constexpr std::uint32_t groupBit(EscapeGroup g) { return std::uint32_t{1} << static_cast<unsigned>(g); }
+constexpr std::uint32_t allEscapes() { return (groupBit(EscapeGroup::proc) << 1) - 1; }
+constexpr std::uint32_t sandboxEscapes() {
+  return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str) | groupBit(EscapeGroup::misc) |
+         groupBit(EscapeGroup::term);
+}
+constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::io); }
 
 namespace escapes {
 
