@@ -1,10 +1,11 @@
 # Thin wrapper over CMake. `make run` builds a release build and runs an example;
 # `make test` builds and runs the whole test suite.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test sanitize clang fuzz bench clean
+.PHONY: all deps build run test sanitize clang libcxx size fuzz bench clean
 
 all: build
 
@@ -33,6 +34,17 @@ clang:
 	@scripts/ensure-deps.sh clang
 	@$(MAKE) --no-print-directory build BUILD=build-clang CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)"
 
+# The whole suite built with clang++ against libc++ (the C++ library of the BSDs); GoogleTest
+# is built from its sources for it.
+libcxx:
+	@scripts/ensure-deps.sh libcxx
+	@$(MAKE) --no-print-directory test BUILD=build-libcxx CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_CXX_FLAGS=-stdlib=libc++ -DZANDLE_GTEST_SOURCE=/usr/src/googletest $(CMAKE_ARGS)"
+
+# What the release programs link and how large they are, stripped (both checked by the suite).
+size: build
+	@python3 tests/size/check_programs.py --strip strip --readelf readelf $(BUILD)/vm $(BUILD)/zndvm
+
 # The libFuzzer harnesses (clang++ with the sanitizers), each run FUZZ_SECONDS over the saved
 # corpus; see fuzz/run.sh.
 FUZZ_SECONDS ?= 60
@@ -47,4 +59,4 @@ bench: build
 	@python3 bench/run.py --build $(BUILD)
 
 clean:
-	rm -rf build build-asan build-clang build-fuzz
+	rm -rf build build-asan build-clang build-libcxx build-fuzz

@@ -1,13 +1,19 @@
 #!/bin/sh
 # Makes sure what the build and the tests need is installed: cmake, a C++ compiler,
 # GoogleTest, Python 3, and man and groff for the manual-page test (with the argument
-# "clang": clang++ too; with "fuzz": clang++ and its libFuzzer runtime). Vim, which the
-# editor test uses when it is there, is left to the developer.
+# "clang": clang++ too; with "fuzz": clang++ and its libFuzzer runtime; with "libcxx":
+# clang++, the libc++ C++ library and GoogleTest's sources, to build the tests against
+# libc++). Vim, which the editor test uses when it is there, is left to the developer.
 # Installs missing packages with apt-get when it can; otherwise stops with one line naming
 # what to install.
 missing=""
-if [ "${1:-}" = clang ] || [ "${1:-}" = fuzz ]; then
+if [ "${1:-}" = clang ] || [ "${1:-}" = fuzz ] || [ "${1:-}" = libcxx ]; then
   command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
+fi
+if [ "${1:-}" = libcxx ]; then
+  ls /usr/lib/llvm-*/include/c++/v1/vector >/dev/null 2>&1 || missing="$missing libc++-dev"
+  ls /usr/lib/llvm-*/lib/libc++abi.a >/dev/null 2>&1 || missing="$missing libc++abi-dev"
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing="$missing googletest"
 fi
 if [ "${1:-}" = fuzz ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||

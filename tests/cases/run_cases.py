@@ -15,8 +15,10 @@ A case file holds cases one after another. Each case opens with a title line
   check                  shell commands run afterwards; they must exit 0 (both see the
                          program's path as $PROGRAM)
   stdout [nonl|regex|python|subst]
-  stderr [nonl|regex|python|subst]
-                         the expected output (default: nothing at all)
+  stderr [nonl|regex|python|subst|one-error]
+                         the expected output (default: nothing at all); "one-error" takes
+                         any output whose only report is the last line, exactly when the
+                         status is 1 ("error: " and a name, or a "VM: FATAL: " line)
   status N[,N...]        the expected exit status, or any of several (default 0)
   timeout N              seconds before the run counts as hung (default 20)
   min-seconds N          the run must take at least this long (a sleep, say)
@@ -139,9 +141,34 @@ def drop_privileges():
     os.setuid(65534)
 
 
+_reachable = {}
+
+
+def reachable_copy(program):
+    """A copy of the program that an unprivileged user can run wherever the build is.
+
+    The build may sit in a directory only its owner can enter (a home directory, a
+    private temporary directory); the copy goes to a fresh world-readable one."""
+    if program not in _reachable:
+        directory = tempfile.mkdtemp(prefix="zandle-program-")
+        os.chmod(directory, 0o755)
+        copy = os.path.join(directory, os.path.basename(program))
+        shutil.copy2(program, copy)
+        os.chmod(copy, 0o755)
+        _reachable[program] = copy
+    return _reachable[program]
+
+
+def remove_reachable_copies():
+    for copy in _reachable.values():
+        shutil.rmtree(os.path.dirname(copy), ignore_errors=True)
+
+
 def run_case(case, program, sanitized):
     if sanitized and (case.text("no-sanitizer") or case.text("ulimit-v")):
         return None, "skipped under sanitizers"
+    if case.text("as-nobody") and os.geteuid() == 0:
+        program = reachable_copy(program)
     workdir = tempfile.mkdtemp(prefix="zandle-case-")
     os.chmod(workdir, 0o777)
     try:
@@ -232,7 +259,9 @@ def run_case(case, program, sanitized):
             if "subst" in mods:
                 expected = expected.replace(b"{prog}", program.encode()).replace(
                     b"{dir}", os.path.realpath(workdir).encode())
-            if "regex" in mods:
+            if "one-error" in mods:
+                ok = one_error(actual, r.returncode)
+            elif "regex" in mods:
                 ok = re.fullmatch(expected, actual, re.DOTALL) is not None
             else:
                 ok = expected == actual
@@ -250,6 +279,20 @@ def run_case(case, program, sanitized):
     finally:
         subprocess.run(["chmod", "-R", "u+rwx", workdir], capture_output=True)
         shutil.rmtree(workdir, ignore_errors=True)
+
+
+REPORT_RE = re.compile(rb"error: [A-Za-z]+|VM: FATAL: [A-Z ]+")
+
+
+def one_error(output, status):
+    """Whether the output holds a report exactly when the run failed, as its last line."""
+    if output and not output.endswith(b"\n"):
+        return False
+    lines = output.split(b"\n")[:-1]
+    reports = [i for i, line in enumerate(lines) if REPORT_RE.fullmatch(line)]
+    if status == 0:
+        return not reports
+    return status == 1 and reports == [len(lines) - 1]
 
 
 def show(data, limit=600):
@@ -279,6 +322,7 @@ def main():
             else:
                 failed += 1
                 print(f"FAIL {where}: {case.title}\n  {message}")
+    remove_reachable_copies()
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed else 0
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -157,6 +160,7 @@ TEST(ValueRead, NanSignAndInfinities) {
   EXPECT_EQ(d, -std::numeric_limits<double>::infinity());
 }
 
+#if defined(__cpp_lib_to_chars)
 // Whether a text the reference calls out of range is huge (infinity) or tiny (zero), from the
 // place of its first nonzero digit and its exponent.
 double beyondRange(std::string_view t, bool hex) {
@@ -169,15 +173,26 @@ double beyondRange(std::string_view t, bool hex) {
   const long digits_before_point = first < int_len ? int_len - first : int_len - first + 1;
   return (hex ? 4 * digits_before_point + e : digits_before_point + e) > 0 ? HUGE_VAL : 0.0;
 }
+#endif
 
-// The standard library's reader is the reference: correctly rounded by construction.
+// The standard library's reader is the reference: correctly rounded by construction. A C++
+// library without floating-point charconv (libc++ 14) falls back to the C library's strtod,
+// which is correctly rounded too, though it is what the reader under test uses itself for
+// long texts.
 double reference(std::string_view text, std::chars_format format = std::chars_format::general) {
   bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
   double d = 0;
+#if defined(__cpp_lib_to_chars)
   auto r = std::from_chars(text.data(), text.data() + text.size(), d, format);
   EXPECT_EQ(r.ptr, text.data() + text.size()) << text;
   if (r.ec == std::errc::result_out_of_range) d = beyondRange(text, format == std::chars_format::hex);
+#else
+  const std::string c_text = (format == std::chars_format::hex ? "0x" : "") + std::string(text);
+  char* end = nullptr;
+  d = std::strtod(c_text.c_str(), &end);  // out of range it gives 0 or HUGE_VAL itself
+  EXPECT_EQ(end, c_text.c_str() + c_text.size()) << text;
+#endif
   return negative ? -d : d;
 }
 
@@ -392,12 +407,49 @@ std::string significantDigits(std::string_view printed) {
   return d;
 }
 
+#if defined(__cpp_lib_to_chars)
+// The shortest digits that read back as x: the standard library's.
 std::string referenceDigits(double x) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific);
-  return significantDigits(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)).substr(
-      0, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)).find('e')));
+  const std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
+  return significantDigits(text.substr(0, text.find('e')));
 }
+#else
+// Without floating-point charconv: for each length, the correctly rounded digits and their
+// two neighbours, and the first length where one reads back as x (the nearest one, when two
+// do). x must be finite.
+std::string referenceDigits(double x) {
+  const double a = std::fabs(x);
+  if (a == 0) return "0";
+  char buf[64];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, a);
+    const std::string text(buf);
+    const std::string exponent = text.substr(text.find('e'));
+    std::string mantissa = text.substr(0, text.find('e'));
+    mantissa.erase(std::remove(mantissa.begin(), mantissa.end(), '.'), mantissa.end());
+    const unsigned long long rounded = std::stoull(mantissa);
+    std::string best;
+    long double best_distance = 0;
+    for (unsigned long long candidate : {rounded, rounded + 1, rounded - 1}) {
+      if (candidate == 0) continue;
+      const std::string c = std::to_string(candidate);
+      const std::string reread = c.substr(0, 1) + "." + c.substr(1) + "e" +
+                                 std::to_string(std::stol(exponent.substr(1)) +
+                                                static_cast<long>(c.size()) - digits);
+      if (std::strtod(reread.c_str(), nullptr) != a) continue;
+      const long double distance = std::fabs(std::strtold(reread.c_str(), nullptr) - a);
+      if (best.empty() || distance < best_distance) {
+        best = c;
+        best_distance = distance;
+      }
+    }
+    if (!best.empty()) return significantDigits(best);
+  }
+  return "";
+}
+#endif
 
 void expectRoundTrip(double x) {
   const std::string text = printFloat(x);
