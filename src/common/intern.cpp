@@ -35,4 +35,69 @@ std::uint64_t hashName(std::string_view s) {
   return mix(h);
 }
 
+NameIndex::~NameIndex() {
+  for (Entry* chunk : chunks_) memory().release(chunk, intern_chunk * sizeof(Entry));
+}
+
+std::size_t NameIndex::probe(std::string_view name, std::uint64_t hash) const {
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const NameId id = index_[i];
+    if (id == 0) return i;
+    const Entry& e = entry(id - 1);
+    if (e.hash == hash && e.name == name) return i;
+  }
+}
+
+bool NameIndex::rehash(std::size_t size) {
+  Vec<NameId> index(memory());
+  if (!index.resize(size)) return false;
+  const std::size_t mask = size - 1;
+  for (std::size_t id = 0; id < count_; ++id) {
+    std::size_t i = entry(static_cast<NameId>(id)).hash & mask;
+    while (index[i] != 0) i = (i + 1) & mask;
+    index[i] = static_cast<NameId>(id + 1);
+  }
+  index_.swap(index);
+  return true;
+}
+
+bool NameIndex::intern(std::string_view name, NameId& id, bool& added) {
+  added = false;
+  const std::uint64_t hash = hashName(name);
+  if (index_.empty() && !rehash(16)) return false;
+  std::size_t i = probe(name, hash);
+  if (index_[i] != 0) {
+    id = index_[i] - 1;
+    return true;
+  }
+  if (count_ >= no_name - 1) return false;
+  // Everything that can fail comes before the entry is made.
+  if ((count_ + 1) * 2 > index_.size()) {
+    if (!rehash(index_.size() * 2)) return false;
+    i = probe(name, hash);
+  }
+  if ((count_ >> intern_chunk_bits) == chunks_.size()) {
+    void* chunk = memory().allocate(intern_chunk * sizeof(Entry));
+    if (chunk == nullptr) return false;
+    if (!chunks_.push(static_cast<Entry*>(chunk))) {
+      memory().release(chunk, intern_chunk * sizeof(Entry));
+      return false;
+    }
+  }
+  std::string_view copy;
+  if (!names_.copy(name, copy)) return false;
+  id = static_cast<NameId>(count_++);
+  new (&entry(id)) Entry{copy, hash};
+  index_[i] = id + 1;
+  added = true;
+  return true;
+}
+
+NameId NameIndex::find(std::string_view name) const {
+  if (index_.empty()) return no_name;
+  const NameId id = index_[probe(name, hashName(name))];
+  return id == 0 ? no_name : id - 1;
+}
+
 }  // namespace zandle

@@ -1,7 +1,8 @@
 // A table that interns names: each distinct name gets a dense id once, and the id never
 // changes, so compiled code can find a variable or a function by index instead of by
 // hashing its text on every run. Each entry carries the caller's data beside the name;
-// entries live in fixed chunks, so interning never moves an existing one.
+// entries live in fixed chunks, so interning never moves an existing one. The name index is
+// one class for every kind of data; only the data chunks depend on the type.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -19,18 +20,50 @@ inline constexpr NameId no_name = UINT32_MAX;
 
 std::uint64_t hashName(std::string_view name);
 
-template <class Data>
-class InternTable {
+// Entries are made in chunks of this many.
+inline constexpr unsigned intern_chunk_bits = 8;
+inline constexpr std::size_t intern_chunk = std::size_t{1} << intern_chunk_bits;
+
+class NameIndex {
  public:
+  explicit NameIndex(Memory& memory) : chunks_(memory), index_(memory), names_(memory, 4096) {}
+  ~NameIndex();
+  NameIndex(const NameIndex&) = delete;
+  NameIndex& operator=(const NameIndex&) = delete;
+
+  // The id of `name`; `added` tells whether it was new. False when memory runs out; the
+  // index is then as it was.
+  [[nodiscard]] bool intern(std::string_view name, NameId& id, bool& added);
+  // The id of `name`, or no_name when it was never interned.
+  NameId find(std::string_view name) const;
+
+  std::string_view name(NameId id) const { return entry(id).name; }
+  std::size_t count() const { return count_; }
+  Memory& memory() const { return chunks_.memory(); }
+
+ private:
   struct Entry {
     std::string_view name;
     std::uint64_t hash;
-    Data data;
   };
+  Entry& entry(NameId id) { return chunks_[id >> intern_chunk_bits][id & (intern_chunk - 1)]; }
+  const Entry& entry(NameId id) const { return chunks_[id >> intern_chunk_bits][id & (intern_chunk - 1)]; }
+  std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  bool rehash(std::size_t size);
 
-  explicit InternTable(Memory& memory) : chunks_(memory), index_(memory), names_(memory, 4096) {}
+  Vec<Entry*> chunks_;
+  std::size_t count_ = 0;
+  // Open addressing: id + 1, 0 for an empty place; a power of two, at most half full.
+  Vec<NameId> index_;
+  Arena names_;
+};
+
+template <class Data>
+class InternTable {
+ public:
+  explicit InternTable(Memory& memory) : index_(memory), chunks_(memory) {}
   ~InternTable() {
-    for (Entry* chunk : chunks_) chunks_.memory().release(chunk, chunk_size * sizeof(Entry));
+    for (Data* chunk : chunks_) memory().release(chunk, intern_chunk * sizeof(Data));
   }
   InternTable(const InternTable&) = delete;
   InternTable& operator=(const InternTable&) = delete;
@@ -38,83 +71,32 @@ class InternTable {
   // The id of `name`, made with default data when the name is new. False when memory runs
   // out; the table is then as it was.
   [[nodiscard]] bool intern(std::string_view name, NameId& id) {
-    const std::uint64_t hash = hashName(name);
-    if (index_.empty() && !rehash(16)) return false;
-    std::size_t i = probe(name, hash);
-    if (index_[i] != 0) {
-      id = index_[i] - 1;
-      return true;
-    }
-    if (count_ >= no_name - 1) return false;
-    // Everything that can fail comes before the entry is made.
-    if ((count_ + 1) * 2 > index_.size()) {
-      if (!rehash(index_.size() * 2)) return false;
-      i = probe(name, hash);
-    }
-    if ((count_ >> chunk_bits) == chunks_.size()) {
-      void* chunk = chunks_.memory().allocate(chunk_size * sizeof(Entry));
+    // Room for the data of a new entry comes first, so that nothing can fail after the name
+    // is in.
+    if ((index_.count() >> intern_chunk_bits) == chunks_.size()) {
+      void* chunk = memory().allocate(intern_chunk * sizeof(Data));
       if (chunk == nullptr) return false;
-      if (!chunks_.push(static_cast<Entry*>(chunk))) {
-        chunks_.memory().release(chunk, chunk_size * sizeof(Entry));
+      if (!chunks_.push(static_cast<Data*>(chunk))) {
+        memory().release(chunk, intern_chunk * sizeof(Data));
         return false;
       }
     }
-    std::string_view copy;
-    if (!names_.copy(name, copy)) return false;
-    id = static_cast<NameId>(count_++);
-    new (&entry(id)) Entry{copy, hash, Data{}};
-    index_[i] = id + 1;
+    bool added;
+    if (!index_.intern(name, id, added)) return false;
+    if (added) new (&(*this)[id]) Data{};
     return true;
   }
 
-  // The id of `name`, or no_name when it was never interned.
-  NameId find(std::string_view name) const {
-    if (index_.empty()) return no_name;
-    const NameId entry_id = index_[probe(name, hashName(name))];
-    return entry_id == 0 ? no_name : entry_id - 1;
-  }
-
-  Entry& entry(NameId id) { return chunks_[id >> chunk_bits][id & (chunk_size - 1)]; }
-  const Entry& entry(NameId id) const { return chunks_[id >> chunk_bits][id & (chunk_size - 1)]; }
-  Data& operator[](NameId id) { return entry(id).data; }
-  const Data& operator[](NameId id) const { return entry(id).data; }
-  std::string_view name(NameId id) const { return entry(id).name; }
-  std::size_t count() const { return count_; }
-  Memory& memory() const { return chunks_.memory(); }
+  NameId find(std::string_view name) const { return index_.find(name); }
+  Data& operator[](NameId id) { return chunks_[id >> intern_chunk_bits][id & (intern_chunk - 1)]; }
+  const Data& operator[](NameId id) const { return chunks_[id >> intern_chunk_bits][id & (intern_chunk - 1)]; }
+  std::string_view name(NameId id) const { return index_.name(id); }
+  std::size_t count() const { return index_.count(); }
+  Memory& memory() const { return index_.memory(); }
 
  private:
-  static constexpr unsigned chunk_bits = 8;
-  static constexpr std::size_t chunk_size = std::size_t{1} << chunk_bits;
-
-  // Index into index_ of the name's entry, or of the empty place where it would go.
-  std::size_t probe(std::string_view name, std::uint64_t hash) const {
-    const std::size_t mask = index_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const NameId id = index_[i];
-      if (id == 0) return i;
-      const Entry& e = entry(id - 1);
-      if (e.hash == hash && e.name == name) return i;
-    }
-  }
-
-  bool rehash(std::size_t size) {
-    Vec<NameId> index(chunks_.memory());
-    if (!index.resize(size)) return false;
-    const std::size_t mask = size - 1;
-    for (std::size_t id = 0; id < count_; ++id) {
-      std::size_t i = entry(static_cast<NameId>(id)).hash & mask;
-      while (index[i] != 0) i = (i + 1) & mask;
-      index[i] = static_cast<NameId>(id + 1);
-    }
-    index_.swap(index);
-    return true;
-  }
-
-  Vec<Entry*> chunks_;
-  std::size_t count_ = 0;
-  // Open addressing: id + 1, 0 for an empty place; a power of two, at most half full.
-  Vec<NameId> index_;
-  Arena names_;
+  NameIndex index_;
+  Vec<Data*> chunks_;
 };
 
 }  // namespace zandle

@@ -23,16 +23,16 @@ struct RunOutcome {
 
 // A line of a script: the name of the text it came from (as given to run), its 1-based
 // number there, and the line itself. Empty for a call made by the host.
-struct Place {
+struct LineRef {
   std::string_view source;
   std::uint32_t line = 0;
   std::string_view text;
 };
 
 // A function that was running when a run failed or halted, and where it was called from.
-struct ActiveCall {
+struct CallRef {
   std::string_view function;
-  Place called_from;
+  LineRef called_from;
 };
 
 // The one-line report of a failed run on standard error; returns the exit status, 1.

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #define ZANDLE_SYS_ERRORS(X)                                                                       \
   X(FileNotFound)                                                                                  \
@@ -44,6 +45,9 @@ enum class SysError : std::uint8_t {
 // The usual classification of an errno value; values without a name of their own are
 // Unexpected.
 SysError classifyErrno(int err);
+
+// The printed name.
+std::string_view sysErrorName(SysError e);
 
 // The longest file or directory name a script may pass: names go to the system in a
 // 1024-byte buffer that also holds the terminating zero.

@@ -22,7 +22,9 @@
   X(InvalidCharacter)                                                                              \
   X(OutOfBounds)                                                                                   \
   X(VariableNotFound)                                                                              \
-  X(ChildNotFound)
+  X(ChildNotFound)                                                                                 \
+  X(EscapeFailed)                                                                                  \
+  X(HostError)
 
 namespace zandle::vm {
 

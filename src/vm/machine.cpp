@@ -63,12 +63,19 @@ Machine::Machine(const Options& options)
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
-      escapes_(options.escapes) {}
+      escapes_(memory_, options.escapes, findEscape),
+      host_error_(memory_) {}
 
 bool Machine::fail(Error e) {
   outcome_.ending = Ending::failed;
   outcome_.error = e;
   return false;
+}
+
+bool Machine::failAs(std::string_view host_error) {
+  host_error_.clear();
+  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
+  return fail(Error::HostError);
 }
 
 bool Machine::halt(HaltReason reason, int status, std::string_view message) {
@@ -164,20 +171,20 @@ Outcome Machine::call(std::string_view function) {
   return endRun();
 }
 
-Place Machine::placeOf(std::size_t pos, NameId func) const {
+LineRef Machine::placeOf(std::size_t pos, NameId func) const {
   return {sources_.name(code_table_[func].source), code_[pos].number, code_[pos].text};
 }
 
-Place Machine::failedAt() const {
+LineRef Machine::failedAt() const {
   if (!stopped_) return {};
   if (!calls_.empty()) return placeOf(calls_.back().pos, calls_.back().func);
   return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
           stopped_text_.view()};
 }
 
-ActiveCall Machine::activeCall(std::size_t i) const {
+CallRef Machine::activeCall(std::size_t i) const {
   const std::size_t k = calls_.size() - 1 - i;  // the call, counted from the outermost
-  ActiveCall c{code_table_.name(calls_[k].func), {}};
+  CallRef c{code_table_.name(calls_[k].func), {}};
   if (k > 0) {
     c.called_from = placeOf(calls_[k - 1].pos, calls_[k - 1].func);
   } else if (stopped_line_ != 0) {
@@ -239,9 +246,10 @@ bool Machine::interpret(const Line& line, bool& returned) {
       return true;
     }
     case Keyword::Escape: {
-      const Escape* escape = findEscape(ins[1]);
-      if (escape == nullptr || (escapes_ & groupBit(escape->group)) == 0) return fail(Error::UnknownEscape);
-      return escape->run(*this);
+      NameId id;
+      if (!escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
+      if (!escapes_.runnable(id)) return fail(Error::UnknownEscape);
+      return escapes_.run(id, *this);
     }
     case Keyword::Func: {
       NameId id;

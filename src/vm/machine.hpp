@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "common/escape_registry.hpp"
 #include "common/intern.hpp"
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
@@ -16,6 +17,7 @@
 #include "common/output.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
+#include "escapes/table.hpp"
 #include "store.hpp"
 
 namespace zandle::vm {
@@ -79,9 +81,9 @@ class Machine {
 
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
-  Place failedAt() const;
+  LineRef failedAt() const;
   std::size_t activeCallCount() const { return stopped_ ? calls_.size() : 0; }
-  ActiveCall activeCall(std::size_t i) const;
+  CallRef activeCall(std::size_t i) const;
 
   // Publishes the command-line arguments as VMARGC and VMARG0, VMARG1, ... False when
   // memory runs out (the outcome then says so).
@@ -92,6 +94,17 @@ class Machine {
   bool fail(SysError e) { return fail(fromSys(e)); }
   // Ends the run the way that ends the process: the message (if any) goes to the output.
   bool halt(HaltReason reason, int status, std::string_view message = {});
+
+  // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
+  // withholds one escape by name. False when memory runs out.
+  using HostEscape = bool (*)(Machine&, void* user);
+  bool registerEscape(std::string_view name, HostEscape fn, void* user) {
+    return escapes_.registerHost(name, fn, user);
+  }
+  bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
+  // Records a failure that a host escape names itself (reported as HostError by the enum).
+  bool failAs(std::string_view host_error);
+  std::string_view hostError() const { return host_error_.view(); }
 
   const Outcome& outcome() const { return outcome_; }
   Variables& data() { return data_; }
@@ -126,7 +139,7 @@ class Machine {
   bool count(HaltReason budget);
   bool record(const Line& line);
   bool runBody(NameId func);
-  Place placeOf(std::size_t pos, NameId func) const;
+  LineRef placeOf(std::size_t pos, NameId func) const;
 
   // Declared first: everything below allocates through it.
   Memory memory_;
@@ -159,7 +172,8 @@ class Machine {
   Sink output_;
   LineReader* input_;
   std::uint64_t instruction_cap_;
-  std::uint32_t escapes_;
+  EscapeRegistry<Machine, Escape> escapes_;
+  Buffer host_error_;
   Outcome outcome_;
 };
 

@@ -1,18 +1,15 @@
-#include <cstdlib>
-#include <string_view>
-
-#include "common/outcome.hpp"
-#include "driver.hpp"
+// The vm program: the shared command line with vm's modes. Everything it prints goes to
+// standard error.
+#include "cli/shell.hpp"
+#include "texts.hpp"
 
 int main(int argc, char** argv) {
-  // The arguments as views; a long command line takes them from the heap.
-  constexpr int inline_args = 64;
-  std::string_view inline_views[inline_args];
-  std::string_view* views = inline_views;
-  if (argc > inline_args) {
-    views = static_cast<std::string_view*>(std::malloc(sizeof(std::string_view) * static_cast<std::size_t>(argc)));
-    if (views == nullptr) return zandle::reportFailure("OutOfMemory");
-  }
-  for (int i = 0; i < argc; ++i) views[i] = argv[i];
-  return zandle::vm::runCommandLine({views, static_cast<std::size_t>(argc)});
+  using zandle::cli::Mode;
+  namespace texts = zandle::vm::texts;
+  const Mode modes[] = {
+      {"version", texts::version(), false, true},
+      {"test", texts::tests(), true, false},
+      {"docs", texts::docs(), false, false},
+  };
+  return zandle::cli::runCommandLine({zandle_new_vm, 2, modes}, argc, argv);
 }

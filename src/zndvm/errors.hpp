@@ -24,7 +24,9 @@
   X(EndOfStream)                                                                                   \
   X(ReadFailed)                                                                                    \
   X(WriteFailed)                                                                                   \
-  X(InvalidArgument)
+  X(InvalidArgument)                                                                               \
+  X(EscapeFailed)                                                                                  \
+  X(HostError)
 
 namespace zandle::zndvm {
 

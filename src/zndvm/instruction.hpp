@@ -11,11 +11,11 @@
 
 namespace zandle::zndvm {
 
-// A function's id in the function table, and an escape's index in the escape table.
+// A function's id in the function table, and an escape's slot in the machine's escapes.
 using FuncId = NameId;
-using EscapeId = std::uint32_t;
+using EscapeId = NameId;
 inline constexpr FuncId no_func = no_name;
-inline constexpr EscapeId no_escape = UINT32_MAX;
+inline constexpr EscapeId no_escape = no_name;
 
 enum class Opcode : std::uint8_t { New, Escape, Func, Call, If, Return, End };
 

@@ -73,12 +73,19 @@ Machine::Machine(const Options& options)
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
-      escapes_(options.escapes) {}
+      escapes_(memory_, options.escapes, findEscape),
+      host_error_(memory_) {}
 
 bool Machine::fail(Error e) {
   outcome_.ending = Ending::failed;
   outcome_.error = e;
   return false;
+}
+
+bool Machine::failAs(std::string_view host_error) {
+  host_error_.clear();
+  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
+  return fail(Error::HostError);
 }
 
 bool Machine::halt(HaltReason reason, std::string_view message) {
@@ -188,21 +195,21 @@ Outcome Machine::call(std::string_view function) {
   return endRun();
 }
 
-Place Machine::placeOf(std::uint64_t pc, FuncId func) const {
+LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
   const Instruction& ins = code_[pc];
   return {sources_.name(funcs_[func].source), ins.line, ins.text};
 }
 
-Place Machine::failedAt() const {
+LineRef Machine::failedAt() const {
   if (!stopped_) return {};
   if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
   return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
           stopped_text_.view()};
 }
 
-ActiveCall Machine::activeCall(std::size_t i) const {
+CallRef Machine::activeCall(std::size_t i) const {
   const std::size_t k = stack_.size() - 1 - i;  // the frame, counted from the bottom
-  ActiveCall c{funcs_.name(stack_[k].func), {}};
+  CallRef c{funcs_.name(stack_[k].func), {}};
   if (k > 0) {
     c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
   } else if (stopped_line_ != 0) {
@@ -225,7 +232,7 @@ bool Machine::prepare(Instruction& ins) {
       }
       break;
     case Opcode::Escape:
-      if (named(ins.dest)) ins.dest.escape = findEscape(ins.dest.text);
+      if (named(ins.dest)) ok = escapes_.resolve(ins.dest.text, ins.dest.escape);
       else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
       break;
     case Opcode::Func:
@@ -418,16 +425,17 @@ bool Machine::execNew(const Instruction& ins) {
 }
 
 bool Machine::execEscape(const Instruction& ins) {
-  EscapeId index = ins.dest.escape;
+  EscapeId id = ins.dest.escape;
   if (!named(ins.dest)) {
     const Value name = nameOf(ins.dest, false);
     if (name.failed()) return fail(name.error());
-    index = findEscape(name.text());
+    if (!escapes_.resolve(name.text(), id)) return fail(Error::OutOfMemory);
   }
-  if (index == no_escape) return fail(Error::UnknownEscape);
-  const Escape& escape = escapeTable()[index];
-  if ((escapes_ & groupBit(escape.group)) == 0) return fail(Error::UnknownEscape);
-  return escape.run(*this);
+  if (!escapes_.runnable(id)) return fail(Error::UnknownEscape);
+  running_escape_ = id;
+  const bool ok = escapes_.run(id, *this);
+  running_escape_ = no_escape;
+  return ok;
 }
 
 bool Machine::execFunc(const Instruction& ins) {

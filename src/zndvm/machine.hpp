@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "common/escape_registry.hpp"
 #include "common/intern.hpp"
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
@@ -17,6 +18,7 @@
 #include "common/output.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
+#include "escapes/table.hpp"
 #include "expr.hpp"
 #include "instruction.hpp"
 #include "variables.hpp"
@@ -66,9 +68,9 @@ class Machine {
 
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
-  Place failedAt() const;
+  LineRef failedAt() const;
   std::size_t activeCallCount() const { return stopped_ ? stack_.size() : 0; }
-  ActiveCall activeCall(std::size_t i) const;
+  CallRef activeCall(std::size_t i) const;
 
   // Publishes the arguments: VMARGC as a word, VMARG0, VMARG1, ... as strings. False when
   // memory runs out (the outcome then says so).
@@ -79,6 +81,21 @@ class Machine {
   bool fail(SysError e) { return fail(fromSys(e)); }
   // Ends the run the way that ends the process; the message goes to the output.
   bool halt(HaltReason reason, std::string_view message);
+
+  // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
+  // withholds one escape by name. False when memory runs out.
+  using HostEscape = bool (*)(Machine&, void* user);
+  bool registerEscape(std::string_view name, HostEscape fn, void* user) {
+    return escapes_.registerHost(name, fn, user);
+  }
+  bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
+  // The name of the escape being run (empty outside escapes).
+  std::string_view runningEscape() const {
+    return running_escape_ == no_escape ? std::string_view() : escapes_.name(running_escape_);
+  }
+  // Records a failure that a host escape names itself (reported as HostError by the enum).
+  bool failAs(std::string_view host_error);
+  std::string_view hostError() const { return host_error_.view(); }
 
   const Outcome& outcome() const { return outcome_; }
   Variables& vars() { return vars_; }
@@ -102,7 +119,7 @@ class Machine {
   bool runLine(std::string_view line);
   bool prepare(Instruction& ins);
   bool record(const Instruction& ins);
-  Place placeOf(std::uint64_t pc, FuncId func) const;
+  LineRef placeOf(std::uint64_t pc, FuncId func) const;
 
   Value evalOperand(const Operand& operand, bool use_compiled);
   const Value* heldBy(const Operand& operand, Error missing);
@@ -165,7 +182,9 @@ class Machine {
   LineReader* input_;
   std::uint64_t executed_ = 0;
   std::uint64_t instruction_cap_;
-  std::uint32_t escapes_;
+  EscapeRegistry<Machine, Escape> escapes_;
+  EscapeId running_escape_ = no_escape;
+  Buffer host_error_;
   Outcome outcome_;
 };
 

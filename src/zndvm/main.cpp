@@ -1,18 +1,17 @@
-#include <cstdlib>
-#include <string_view>
-
-#include "common/outcome.hpp"
-#include "driver.hpp"
+// The zndvm program: the shared command line with zndvm's modes. Texts and program output go
+// to standard output, reports to standard error.
+#include "cli/shell.hpp"
+#include "texts.hpp"
 
 int main(int argc, char** argv) {
-  // The arguments as views; a long command line takes them from the heap.
-  constexpr int inline_args = 64;
-  std::string_view inline_views[inline_args];
-  std::string_view* views = inline_views;
-  if (argc > inline_args) {
-    views = static_cast<std::string_view*>(std::malloc(sizeof(std::string_view) * static_cast<std::size_t>(argc)));
-    if (views == nullptr) return zandle::reportFailure("OutOfMemory");
-  }
-  for (int i = 0; i < argc; ++i) views[i] = argv[i];
-  return zandle::zndvm::runCommandLine({views, static_cast<std::size_t>(argc)});
+  using zandle::cli::Mode;
+  namespace texts = zandle::zndvm::texts;
+  const Mode modes[] = {
+      {"version", texts::version(), false, true},
+      {"test", texts::tests(), true, false},
+      {"dance", texts::dance(), true, false},
+      {"docs", texts::handbook(), false, false},
+      {"psh", texts::psh(), true, false},
+  };
+  return zandle::cli::runCommandLine({zandle_new_zndvm, 1, modes}, argc, argv);
 }

@@ -124,7 +124,7 @@ TEST(ZndvmEmbedding, AFailureInsideCallsIsLocatedWithItsCallers) {
       "New z 'before'\nCall outer\n";
   Outcome o = m.run(program, "calls.znd");
   EXPECT_EQ(o.error, Error::UnknownVariable);
-  const Place at = m.failedAt();
+  const LineRef at = m.failedAt();
   EXPECT_EQ(at.source, "calls.znd");
   EXPECT_EQ(at.line, 3u);
   EXPECT_EQ(at.text, "New y missing");

@@ -1,7 +1,7 @@
 #include "table.hpp"
 
-#include "instruction.hpp"
-#include "machine.hpp"
+#include "../instruction.hpp"
+#include "../machine.hpp"
 
 namespace zandle::zndvm {
 
@@ -30,14 +30,12 @@ constexpr std::size_t longest = [] {
 
 }  // namespace
 
-std::span<const Escape> escapeTable() { return table; }
-
-std::uint32_t findEscape(std::string_view name) {
-  if (name.size() < shortest || name.size() > longest) return no_escape;
-  for (std::uint32_t i = 0; i < std::size(table); ++i) {
-    if (table[i].name == name) return i;
+const Escape* findEscape(std::string_view name) {
+  if (name.size() < shortest || name.size() > longest) return nullptr;
+  for (const Escape& e : table) {
+    if (e.name == name) return &e;
   }
-  return no_escape;
+  return nullptr;
 }
 
 const Value* escapes::argument(Machine& m, std::string_view arg_var) {

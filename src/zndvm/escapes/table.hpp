@@ -24,10 +24,8 @@ struct Escape {
   EscapeGroup group;
 };
 
-std::span<const Escape> escapeTable();
-
-// The table index of the escape named exactly `name`, or no_escape.
-std::uint32_t findEscape(std::string_view name);
+// The entry named exactly `name`, or null.
+const Escape* findEscape(std::string_view name);
 
 // Sets of groups (Options::escapes): one group, all of them, those that touch neither the
 // file system nor processes, and the console alone (std.io).

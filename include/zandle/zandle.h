@@ -1,0 +1,208 @@
+/* Zandle: the C interface for programs that embed the interpreters.
+ *
+ * A host creates a machine (vm, the release interpreter, or zndvm, its successor), runs
+ * script texts on it, reads and sets its variables, registers escapes of its own, and learns
+ * how each run ended and where it stopped. Every function returns a status or a plain value;
+ * nothing ever throws, aborts or exits the process, and every call that may allocate can
+ * report ZANDLE_OUT_OF_MEMORY. Texts are a pointer and a length and may hold any bytes.
+ *
+ *     zandle_machine* m;
+ *     if (zandle_new(ZANDLE_ZNDVM, NULL, &m) != ZANDLE_OK) return 1;
+ *     zandle_run(m, text, strlen(text), "hello.znd", 9);
+ *     zandle_free(m);
+ *
+ * Memory: a machine owns everything it allocates and takes it through its own allocation
+ * function (malloc and free unless the host gives one), within its own cap. Views the API
+ * hands out (variable values, error places) stay valid until the machine runs again or the
+ * variable is set again, whichever comes first.
+ */
+#ifndef ZANDLE_H
+#define ZANDLE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(ZANDLE_SHARED_BUILD)
+#define ZANDLE_API __attribute__((visibility("default")))
+#else
+#define ZANDLE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZANDLE_VERSION_MAJOR 0
+#define ZANDLE_VERSION_MINOR 4
+#define ZANDLE_VERSION_PATCH 0
+
+typedef struct zandle_machine zandle_machine;
+
+/* The two interpreters. Their languages differ (see `vm docs` and `zndvm docs`). */
+typedef enum zandle_kind { ZANDLE_VM = 1, ZANDLE_ZNDVM = 2 } zandle_kind;
+
+typedef enum zandle_status {
+  ZANDLE_OK = 0,               /* done; for a run: it finished */
+  ZANDLE_FAILED = 1,           /* the run failed: zandle_error_name() names the failure */
+  ZANDLE_HALTED = 2,           /* the run ended the process's way: zandle_halt_reason() */
+  ZANDLE_OUT_OF_MEMORY = 3,    /* the call itself could not get the memory it needed */
+  ZANDLE_INVALID_ARGUMENT = 4, /* a null handle or pointer, an unknown preset or name */
+  ZANDLE_NOT_FOUND = 5,        /* no such variable */
+  ZANDLE_WRONG_TYPE = 6,       /* the variable holds another type of value */
+  ZANDLE_UNSUPPORTED = 7,      /* not available on this kind of machine */
+  ZANDLE_BUSY = 8              /* the machine is running (called from inside an escape) */
+} zandle_status;
+
+/* What ended a halted run. The first six are vm's budgets. */
+typedef enum zandle_halt {
+  ZANDLE_HALT_NONE = 0,
+  ZANDLE_HALT_INSTRUCTIONS = 1,     /* vm: the budget of all instructions */
+  ZANDLE_HALT_NEW = 2,              /* vm: the New budget */
+  ZANDLE_HALT_ESCAPE = 3,           /* vm: the Escape budget */
+  ZANDLE_HALT_FUNC = 4,             /* vm: the budget Func and If share */
+  ZANDLE_HALT_CALL = 5,             /* vm: the Call budget */
+  ZANDLE_HALT_RETURN = 6,           /* vm: the Return budget */
+  ZANDLE_HALT_INSTRUCTION_CAP = 7,  /* the host's instruction cap */
+  ZANDLE_HALT_CALL_STACK = 8,       /* zndvm: calls nested past the call-stack limit */
+  ZANDLE_HALT_EXIT = 9              /* an escape that ends the process (vm's Exit) */
+} zandle_halt;
+
+/* The type of a zndvm value; every vm value is text. */
+typedef enum zandle_type {
+  ZANDLE_WORD = 0, /* unsigned 64-bit */
+  ZANDLE_SWORD = 1, /* signed 64-bit */
+  ZANDLE_FLOAT = 2, /* double */
+  ZANDLE_STR = 3   /* bytes */
+} zandle_type;
+
+/* Writes all `size` bytes; returns 0 when they were written, otherwise non-zero (an errno
+ * value when there is one: vm reports it under its name, EPIPE as BrokenPipe, say). */
+typedef int (*zandle_write_fn)(void* user_data, const char* bytes, size_t size);
+/* Reads up to `capacity` bytes: the number read, 0 at the end of the input, negative on a
+ * failure. */
+typedef long (*zandle_read_fn)(void* user_data, char* buffer, size_t capacity);
+/* Allocation in the realloc style: new_size 0 frees `ptr` (of old_size bytes) and returns
+ * NULL; otherwise a block of new_size bytes holding the first old_size bytes of `ptr` (when
+ * not NULL), aligned as malloc aligns, or NULL when there is none. old_size is always exact. */
+typedef void* (*zandle_alloc_fn)(void* user_data, void* ptr, size_t old_size, size_t new_size);
+/* A host escape: returns 0 when done, or the value of zandle_escape_fail(). */
+typedef int (*zandle_escape_fn)(zandle_machine* machine, void* user_data);
+
+typedef struct zandle_options {
+  size_t struct_size;          /* sizeof(zandle_options), set by zandle_options_init */
+  zandle_write_fn output;      /* NULL: zndvm writes to standard output, vm to standard error */
+  void* output_user;
+  zandle_read_fn input;        /* NULL: the process's standard input */
+  void* input_user;
+  uint64_t instruction_cap;    /* instructions a run may execute; 0: no cap (vm keeps its budgets) */
+  size_t memory_cap;           /* bytes the machine may hold at once; 0: no cap */
+  zandle_alloc_fn alloc;       /* NULL: malloc, realloc and free */
+  void* alloc_user;
+  const char* escapes;         /* the escapes scripts may use: "all" (NULL means this), "sandbox"
+                                  (nothing that touches files or processes), or "console" */
+} zandle_options;
+
+/* Fills `options` with the defaults. */
+ZANDLE_API void zandle_options_init(zandle_options* options);
+
+/* The library's version, "major.minor.patch". */
+ZANDLE_API const char* zandle_version(void);
+
+/* Machines. `options` may be NULL for the defaults. zandle_free(NULL) does nothing. The two
+ * kind-specific constructors let a static link take in only the interpreter it uses. */
+ZANDLE_API zandle_status zandle_new(zandle_kind kind, const zandle_options* options, zandle_machine** out);
+ZANDLE_API zandle_status zandle_new_vm(const zandle_options* options, zandle_machine** out);
+ZANDLE_API zandle_status zandle_new_zndvm(const zandle_options* options, zandle_machine** out);
+ZANDLE_API void zandle_free(zandle_machine* machine);
+ZANDLE_API zandle_kind zandle_machine_kind(const zandle_machine* machine);
+
+/* Runs a script text, line by line, to its end or its first failure or halt; `name` names it
+ * in error places (a file name, say; may be NULL). Variables and recorded functions stay for
+ * later runs; each run starts with no calls in progress, nothing being recorded and fresh
+ * instruction counts. A function whose End the text never reaches is not recorded. Returns
+ * ZANDLE_OK, ZANDLE_FAILED or ZANDLE_HALTED (or a status about the call itself). */
+ZANDLE_API zandle_status zandle_run(zandle_machine* machine, const char* text, size_t text_len,
+                                    const char* name, size_t name_len);
+
+/* Runs a function an earlier run recorded, as a run of its own (ZANDLE_FAILED with
+ * UnknownFunction when there is none of that name). */
+ZANDLE_API zandle_status zandle_call(zandle_machine* machine, const char* function, size_t function_len);
+
+/* Publishes command-line style arguments as VMARGC and VMARG0, VMARG1, ... */
+ZANDLE_API zandle_status zandle_set_arguments(zandle_machine* machine, int argc, const char* const* argv);
+
+/* How the last run ended. The error name is "" unless it failed; the exit status is what the
+ * command-line program would exit with (0, or 1 after a failure or most halts). */
+ZANDLE_API const char* zandle_error_name(const zandle_machine* machine);
+ZANDLE_API zandle_halt zandle_halt_reason(const zandle_machine* machine);
+ZANDLE_API int zandle_exit_status(const zandle_machine* machine);
+
+/* A line of a script: the name its text was run under, its 1-based number, and the line. */
+typedef struct zandle_place {
+  const char* source;
+  size_t source_len;
+  uint32_t line; /* 0: no line (the run stopped before one, or the host made the call) */
+  const char* text;
+  size_t text_len;
+} zandle_place;
+
+/* Where the last run failed or halted (line 0 when it finished). */
+ZANDLE_API zandle_status zandle_where(const zandle_machine* machine, zandle_place* place);
+/* The functions that were running then, the innermost first, and where each was called from. */
+ZANDLE_API size_t zandle_active_call_count(const zandle_machine* machine);
+ZANDLE_API zandle_status zandle_active_call(const zandle_machine* machine, size_t index,
+                                            const char** function, size_t* function_len,
+                                            zandle_place* called_from);
+
+/* Variables, as text: any value of either machine reads as its printed form; set_text stores
+ * the bytes as they are (a str on zndvm). ZANDLE_NOT_FOUND when there is no such variable. */
+ZANDLE_API zandle_status zandle_set_text(zandle_machine* machine, const char* name, size_t name_len,
+                                         const char* text, size_t text_len);
+ZANDLE_API zandle_status zandle_get_text(zandle_machine* machine, const char* name, size_t name_len,
+                                         const char** text, size_t* text_len);
+
+/* Typed variables (zndvm; ZANDLE_UNSUPPORTED on vm). A getter of another type than the
+ * variable's is ZANDLE_WRONG_TYPE. */
+ZANDLE_API zandle_status zandle_get_type(zandle_machine* machine, const char* name, size_t name_len,
+                                         zandle_type* type);
+ZANDLE_API zandle_status zandle_set_word(zandle_machine* machine, const char* name, size_t name_len, uint64_t value);
+ZANDLE_API zandle_status zandle_set_sword(zandle_machine* machine, const char* name, size_t name_len, int64_t value);
+ZANDLE_API zandle_status zandle_set_float(zandle_machine* machine, const char* name, size_t name_len, double value);
+ZANDLE_API zandle_status zandle_get_word(zandle_machine* machine, const char* name, size_t name_len, uint64_t* value);
+ZANDLE_API zandle_status zandle_get_sword(zandle_machine* machine, const char* name, size_t name_len, int64_t* value);
+ZANDLE_API zandle_status zandle_get_float(zandle_machine* machine, const char* name, size_t name_len, double* value);
+
+/* Escapes. A host escape is called like a built-in one, takes its arguments by each machine's
+ * convention and obeys the allowed set like a built-in one (host escapes are allowed by every
+ * preset); registering a name that exists replaces it on this machine, built-in or not, and
+ * a NULL function removes a host escape (a built-in of that name comes back).
+ *   vm:    the script puts the names of the argument variables in ARG1 and ARG2; results go
+ *          to variables of the host's choosing (zandle_set_text).
+ *   zndvm: the script puts them in __Escape_<name>_ARG<n>; results go to __Escape_<name>_RET<n>.
+ * zandle_escape_arg reads argument `index` (vm: 1 or 2; zndvm: 0, 1, ...) by that convention,
+ * as text (ZANDLE_NOT_FOUND when the script gave none); zandle_escape_result stores result
+ * `index` of a zndvm escape as text. Inside an escape a host may read and set variables but
+ * not run, call or free the machine (ZANDLE_BUSY). */
+ZANDLE_API zandle_status zandle_register_escape(zandle_machine* machine, const char* name, size_t name_len,
+                                                zandle_escape_fn fn, void* user_data);
+ZANDLE_API zandle_status zandle_escape_arg(zandle_machine* machine, unsigned index, const char** text,
+                                           size_t* text_len);
+ZANDLE_API zandle_status zandle_escape_result(zandle_machine* machine, unsigned index, const char* text,
+                                              size_t text_len);
+/* Ends the escape with a failure of this name (letters and digits, at most 63), which the run
+ * reports as "error: <name>"; return its value from the escape. An escape that returns
+ * non-zero without it, or with an invalid name, fails the run as EscapeFailed. */
+ZANDLE_API int zandle_escape_fail(zandle_machine* machine, const char* error_name, size_t name_len);
+
+/* Allows or withholds one escape (built-in or host) by name, whatever the preset said. */
+ZANDLE_API zandle_status zandle_allow_escape(zandle_machine* machine, const char* name, size_t name_len, int allowed);
+
+/* Bytes the machine holds now, and at most so far. */
+ZANDLE_API size_t zandle_memory_used(const zandle_machine* machine);
+ZANDLE_API size_t zandle_memory_peak(const zandle_machine* machine);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZANDLE_H */

@@ -1,0 +1,227 @@
+// The C interface's entry points: the checks every call makes (null handles and pointers,
+// a machine that is running), then the operations of the machine's kind.
+#include <cstring>
+#include <string_view>
+
+#include "handle.hpp"
+
+namespace zandle::api {
+
+bool presetGroups(std::string_view preset, std::uint32_t console, std::uint32_t sandbox,
+                  std::uint32_t all, std::uint32_t& groups) {
+  if (preset == "all") {
+    groups = all;
+  } else if (preset == "sandbox") {
+    groups = sandbox;
+  } else if (preset == "console") {
+    groups = console;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zandle::api
+
+namespace {
+
+// A pointer and a length: a null pointer is a text only when it is empty.
+bool view(const char* p, std::size_t n, std::string_view& out) {
+  if (p == nullptr && n != 0) return false;
+  out = p == nullptr ? std::string_view() : std::string_view(p, n);
+  return true;
+}
+
+void setPlace(const zandle::LineRef& from, zandle_place* to) {
+  to->source = from.source.data();
+  to->source_len = from.source.size();
+  to->line = from.line;
+  to->text = from.text.data();
+  to->text_len = from.text.size();
+}
+
+// Runs fn with the machine marked as running, so that an escape cannot re-enter it.
+template <class Fn>
+zandle_status whileRunning(zandle_machine* m, Fn fn) {
+  m->running = true;
+  const zandle_status s = fn();
+  m->running = false;
+  return s;
+}
+
+}  // namespace
+
+extern "C" {
+
+void zandle_options_init(zandle_options* options) {
+  if (options == nullptr) return;
+  std::memset(options, 0, sizeof *options);
+  options->struct_size = sizeof *options;
+}
+
+const char* zandle_version(void) { return "0.4.0"; }
+
+zandle_status zandle_new(zandle_kind kind, const zandle_options* options, zandle_machine** out) {
+  switch (kind) {
+    case ZANDLE_VM: return zandle_new_vm(options, out);
+    case ZANDLE_ZNDVM: return zandle_new_zndvm(options, out);
+  }
+  if (out != nullptr) *out = nullptr;
+  return ZANDLE_INVALID_ARGUMENT;
+}
+
+void zandle_free(zandle_machine* m) {
+  if (m == nullptr || m->running) return;
+  m->ops->destroy(m);
+}
+
+zandle_kind zandle_machine_kind(const zandle_machine* m) { return m != nullptr ? m->kind : zandle_kind{}; }
+
+zandle_status zandle_run(zandle_machine* m, const char* text, std::size_t text_len, const char* name,
+                         std::size_t name_len) {
+  std::string_view t, n;
+  if (m == nullptr || !view(text, text_len, t) || !view(name, name_len, n)) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  return whileRunning(m, [&] { return m->ops->run(m, t, n); });
+}
+
+zandle_status zandle_call(zandle_machine* m, const char* function, std::size_t function_len) {
+  std::string_view f;
+  if (m == nullptr || !view(function, function_len, f)) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  return whileRunning(m, [&] { return m->ops->call(m, f); });
+}
+
+zandle_status zandle_set_arguments(zandle_machine* m, int argc, const char* const* argv) {
+  if (m == nullptr || argc < 0 || (argv == nullptr && argc != 0)) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  return m->ops->setArguments(m, argc, argv);
+}
+
+const char* zandle_error_name(const zandle_machine* m) { return m != nullptr ? m->ops->errorName(m) : ""; }
+
+zandle_halt zandle_halt_reason(const zandle_machine* m) {
+  return m != nullptr ? m->ops->haltReason(m) : ZANDLE_HALT_NONE;
+}
+
+int zandle_exit_status(const zandle_machine* m) { return m != nullptr ? m->ops->exitStatus(m) : 1; }
+
+zandle_status zandle_where(const zandle_machine* m, zandle_place* place) {
+  if (m == nullptr || place == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  setPlace(m->ops->where(m), place);
+  return ZANDLE_OK;
+}
+
+std::size_t zandle_active_call_count(const zandle_machine* m) {
+  return m != nullptr ? m->ops->activeCallCount(m) : 0;
+}
+
+zandle_status zandle_active_call(const zandle_machine* m, std::size_t index, const char** function,
+                                 std::size_t* function_len, zandle_place* called_from) {
+  if (m == nullptr || function == nullptr || function_len == nullptr || called_from == nullptr) {
+    return ZANDLE_INVALID_ARGUMENT;
+  }
+  if (index >= m->ops->activeCallCount(m)) return ZANDLE_NOT_FOUND;
+  const zandle::CallRef c = m->ops->activeCall(m, index);
+  *function = c.function.data();
+  *function_len = c.function.size();
+  setPlace(c.called_from, called_from);
+  return ZANDLE_OK;
+}
+
+zandle_status zandle_set_text(zandle_machine* m, const char* name, std::size_t name_len, const char* text,
+                              std::size_t text_len) {
+  std::string_view n, t;
+  if (m == nullptr || !view(name, name_len, n) || !view(text, text_len, t)) return ZANDLE_INVALID_ARGUMENT;
+  return m->ops->setText(m, n, t);
+}
+
+zandle_status zandle_get_text(zandle_machine* m, const char* name, std::size_t name_len, const char** text,
+                              std::size_t* text_len) {
+  std::string_view n, t;
+  if (m == nullptr || !view(name, name_len, n) || text == nullptr || text_len == nullptr) {
+    return ZANDLE_INVALID_ARGUMENT;
+  }
+  const zandle_status s = m->ops->getText(m, n, t);
+  if (s == ZANDLE_OK) {
+    *text = t.data();
+    *text_len = t.size();
+  }
+  return s;
+}
+
+zandle_status zandle_get_type(zandle_machine* m, const char* name, std::size_t name_len, zandle_type* type) {
+  std::string_view n;
+  if (m == nullptr || !view(name, name_len, n) || type == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  return m->ops->getType(m, n, *type);
+}
+
+#define ZANDLE_NUMBER_ACCESSORS(suffix, c_type, type_tag)                                               \
+  zandle_status zandle_set_##suffix(zandle_machine* m, const char* name, std::size_t name_len,           \
+                                    c_type value) {                                                     \
+    std::string_view n;                                                                                  \
+    if (m == nullptr || !view(name, name_len, n)) return ZANDLE_INVALID_ARGUMENT;                        \
+    return m->ops->setNumber(m, n, type_tag, &value);                                                    \
+  }                                                                                                      \
+  zandle_status zandle_get_##suffix(zandle_machine* m, const char* name, std::size_t name_len,           \
+                                    c_type* value) {                                                    \
+    std::string_view n;                                                                                  \
+    if (m == nullptr || !view(name, name_len, n) || value == nullptr) return ZANDLE_INVALID_ARGUMENT;    \
+    return m->ops->getNumber(m, n, type_tag, value);                                                     \
+  }
+
+ZANDLE_NUMBER_ACCESSORS(word, std::uint64_t, ZANDLE_WORD)
+ZANDLE_NUMBER_ACCESSORS(sword, std::int64_t, ZANDLE_SWORD)
+ZANDLE_NUMBER_ACCESSORS(float, double, ZANDLE_FLOAT)
+#undef ZANDLE_NUMBER_ACCESSORS
+
+zandle_status zandle_register_escape(zandle_machine* m, const char* name, std::size_t name_len,
+                                     zandle_escape_fn fn, void* user_data) {
+  std::string_view n;
+  if (m == nullptr || !view(name, name_len, n) || n.empty()) return ZANDLE_INVALID_ARGUMENT;
+  return m->ops->registerEscape(m, n, fn, user_data);
+}
+
+zandle_status zandle_escape_arg(zandle_machine* m, unsigned index, const char** text, std::size_t* text_len) {
+  if (m == nullptr || text == nullptr || text_len == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  std::string_view t;
+  const zandle_status s = m->ops->escapeArg(m, index, t);
+  if (s == ZANDLE_OK) {
+    *text = t.data();
+    *text_len = t.size();
+  }
+  return s;
+}
+
+zandle_status zandle_escape_result(zandle_machine* m, unsigned index, const char* text, std::size_t text_len) {
+  std::string_view t;
+  if (m == nullptr || !view(text, text_len, t)) return ZANDLE_INVALID_ARGUMENT;
+  return m->ops->escapeResult(m, index, t);
+}
+
+int zandle_escape_fail(zandle_machine* m, const char* error_name, std::size_t name_len) {
+  if (m == nullptr) return 1;
+  m->pending_error[0] = '\0';
+  // A name the report can print as one word; anything else is EscapeFailed.
+  if (error_name == nullptr || name_len == 0 || name_len >= sizeof m->pending_error) return 1;
+  for (std::size_t i = 0; i < name_len; ++i) {
+    const char c = error_name[i];
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!ok) return 1;
+  }
+  std::memcpy(m->pending_error, error_name, name_len);
+  m->pending_error[name_len] = '\0';
+  return 1;
+}
+
+zandle_status zandle_allow_escape(zandle_machine* m, const char* name, std::size_t name_len, int allowed) {
+  std::string_view n;
+  if (m == nullptr || !view(name, name_len, n) || n.empty()) return ZANDLE_INVALID_ARGUMENT;
+  return m->ops->allowEscape(m, n, allowed != 0);
+}
+
+std::size_t zandle_memory_used(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).held : 0; }
+
+std::size_t zandle_memory_peak(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).peak : 0; }
+
+}  // extern "C"

@@ -1,0 +1,231 @@
+// The part of the C interface that both kinds of machine share, written once over a Traits
+// class that says what differs: the interpreter's Machine and Options types, its presets,
+// where it prints by default, how its outcomes and escape arguments read. vm_api.cpp and
+// zndvm_api.cpp each instantiate it for their interpreter.
+#pragma once
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "common/intern.hpp"
+#include "common/vec.hpp"
+#include "handle.hpp"
+
+namespace zandle::api {
+
+// A host escape as the interpreter calls it.
+struct HostRecord {
+  zandle_escape_fn fn;
+  void* user;
+  zandle_machine* handle;
+};
+
+template <class Traits>
+struct Bound : zandle_machine {
+  using Machine = typename Traits::Machine;
+  explicit Bound(const typename Traits::Options& options) : machine(options), hosts(machine.memory()) {}
+  Machine machine;
+  InternTable<HostRecord> hosts;  // by escape name; records never move
+};
+
+template <class Traits>
+Bound<Traits>* bound(zandle_machine* m) {
+  return static_cast<Bound<Traits>*>(m);
+}
+template <class Traits>
+const Bound<Traits>* bound(const zandle_machine* m) {
+  return static_cast<const Bound<Traits>*>(m);
+}
+
+inline zandle_status statusOf(Ending ending) {
+  switch (ending) {
+    case Ending::finished: return ZANDLE_OK;
+    case Ending::failed: return ZANDLE_FAILED;
+    case Ending::halted: return ZANDLE_HALTED;
+  }
+  return ZANDLE_FAILED;
+}
+
+template <class Traits>
+struct Binding {
+  using Machine = typename Traits::Machine;
+  using B = Bound<Traits>;
+
+  static bool trampoline(Machine& m, void* user) {
+    auto* record = static_cast<HostRecord*>(user);
+    zandle_machine* h = record->handle;
+    h->pending_error[0] = '\0';
+    if (record->fn(h, record->user) == 0) return true;
+    if (h->pending_error[0] != '\0') return m.failAs(h->pending_error);
+    return m.fail(Traits::escape_failed);
+  }
+
+  static void destroy(zandle_machine* m) {
+    B* b = bound<Traits>(m);
+    const AllocFn alloc = b->alloc;
+    void* const user = b->alloc_user;
+    const std::size_t size = b->size;
+    BufferedReader* input = b->input;
+    b->~B();
+    if (input != nullptr) {
+      input->~BufferedReader();
+      alloc(user, input, sizeof(BufferedReader), 0);
+    }
+    alloc(user, b, size, 0);
+  }
+
+  static zandle_status run(zandle_machine* m, std::string_view text, std::string_view name) {
+    m->pending_error[0] = '\0';
+    return statusOf(bound<Traits>(m)->machine.run(text, name).ending);
+  }
+
+  static zandle_status call(zandle_machine* m, std::string_view function) {
+    m->pending_error[0] = '\0';
+    return statusOf(bound<Traits>(m)->machine.call(function).ending);
+  }
+
+  static zandle_status setArguments(zandle_machine* m, int argc, const char* const* argv) {
+    Machine& machine = bound<Traits>(m)->machine;
+    Vec<std::string_view> args(machine.memory());
+    if (!args.reserve(static_cast<std::size_t>(argc))) return ZANDLE_OUT_OF_MEMORY;
+    for (int i = 0; i < argc; ++i) {
+      if (argv[i] == nullptr) return ZANDLE_INVALID_ARGUMENT;
+      (void)args.push(std::string_view(argv[i]));
+    }
+    return machine.setArguments({args.data(), args.size()}) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+  }
+
+  static const char* errorName(const zandle_machine* m) {
+    const auto& o = bound<Traits>(m)->machine.outcome();
+    if (o.ending != Ending::failed) return "";
+    if (o.error == Traits::host_error) return m->pending_error;
+    return Traits::errorName(o.error).data();  // the names are zero-terminated literals
+  }
+
+  static int exitStatus(const zandle_machine* m) {
+    const auto& o = bound<Traits>(m)->machine.outcome();
+    switch (o.ending) {
+      case Ending::finished: return 0;
+      case Ending::failed: return 1;
+      case Ending::halted: return o.status;
+    }
+    return 1;
+  }
+
+  static zandle_halt haltReason(const zandle_machine* m) {
+    const auto& o = bound<Traits>(m)->machine.outcome();
+    return o.ending == Ending::halted ? Traits::halt(o.reason) : ZANDLE_HALT_NONE;
+  }
+
+  static LineRef where(const zandle_machine* m) { return bound<Traits>(m)->machine.failedAt(); }
+  static std::size_t activeCallCount(const zandle_machine* m) {
+    return bound<Traits>(m)->machine.activeCallCount();
+  }
+  static CallRef activeCall(const zandle_machine* m, std::size_t i) {
+    return bound<Traits>(m)->machine.activeCall(i);
+  }
+
+  static zandle_status registerEscape(zandle_machine* m, std::string_view name, zandle_escape_fn fn,
+                                      void* user) {
+    B* b = bound<Traits>(m);
+    NameId id;
+    if (!b->hosts.intern(name, id)) return ZANDLE_OUT_OF_MEMORY;
+    HostRecord& record = b->hosts[id];
+    record = HostRecord{fn, user, m};
+    const bool ok = fn != nullptr ? b->machine.registerEscape(name, trampoline, &record)
+                                  : b->machine.registerEscape(name, nullptr, nullptr);
+    return ok ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+  }
+
+  static zandle_status allowEscape(zandle_machine* m, std::string_view name, bool allowed) {
+    return bound<Traits>(m)->machine.allowEscape(name, allowed) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+  }
+
+  static const Memory& memory(const zandle_machine* m) {
+    return const_cast<B*>(bound<Traits>(m))->machine.memory();
+  }
+
+  static constexpr Ops ops = {
+      destroy,
+      run,
+      call,
+      setArguments,
+      errorName,
+      haltReason,
+      exitStatus,
+      where,
+      activeCallCount,
+      activeCall,
+      Traits::setText,
+      Traits::getText,
+      Traits::getType,
+      Traits::setNumber,
+      Traits::getNumber,
+      registerEscape,
+      Traits::escapeArg,
+      Traits::escapeResult,
+      allowEscape,
+      memory,
+  };
+
+  // Makes a machine of this kind; the object and the reader of the host's input come from
+  // the host's allocation function and count against the machine's cap like all the rest.
+  static zandle_status create(const zandle_options* given, zandle_machine** out) {
+    if (out == nullptr) return ZANDLE_INVALID_ARGUMENT;
+    *out = nullptr;
+    zandle_options o;
+    zandle_options_init(&o);
+    if (given != nullptr) {
+      // A host built against an older, shorter zandle_options passes fewer fields.
+      const std::size_t n = given->struct_size < sizeof o ? given->struct_size : sizeof o;
+      if (n < sizeof o.struct_size) return ZANDLE_INVALID_ARGUMENT;
+      std::memcpy(&o, given, n);
+      o.struct_size = sizeof o;
+    }
+    std::uint32_t groups;
+    if (!presetGroups(o.escapes != nullptr ? std::string_view(o.escapes) : "all", Traits::console_escapes,
+                      Traits::sandbox_escapes, Traits::all_escapes, groups)) {
+      return ZANDLE_INVALID_ARGUMENT;
+    }
+    const AllocFn alloc = o.alloc != nullptr ? o.alloc : systemAlloc;
+    void* memory = alloc(o.alloc_user, nullptr, 0, sizeof(B));
+    if (memory == nullptr) return ZANDLE_OUT_OF_MEMORY;
+    BufferedReader* input = nullptr;
+    if (o.input != nullptr) {
+      void* r = alloc(o.alloc_user, nullptr, 0, sizeof(BufferedReader));
+      if (r == nullptr) {
+        alloc(o.alloc_user, memory, sizeof(B), 0);
+        return ZANDLE_OUT_OF_MEMORY;
+      }
+      input = new (r) BufferedReader(Source{o.input, o.input_user});
+    }
+    typename Traits::Options options;
+    if (o.output != nullptr) options.output = Sink{o.output, o.output_user};
+    options.input = input;
+    options.instruction_cap = o.instruction_cap;
+    options.memory_cap = o.memory_cap;
+    options.alloc = alloc;
+    options.alloc_user = o.alloc_user;
+    options.escapes = groups;
+    B* b = new (memory) B(options);
+    b->ops = &ops;
+    b->kind = Traits::kind;
+    b->alloc = alloc;
+    b->alloc_user = o.alloc_user;
+    b->size = sizeof(B);
+    b->input = input;
+    // The machine's own bytes count against its cap too.
+    Memory& charged = b->machine.memory();
+    const std::size_t own = sizeof(B) + (input != nullptr ? sizeof(BufferedReader) : 0);
+    if (charged.held > charged.cap || own > charged.cap - charged.held) {
+      destroy(b);
+      return ZANDLE_OUT_OF_MEMORY;
+    }
+    charged.held += own;
+    if (charged.held > charged.peak) charged.peak = charged.held;
+    *out = b;
+    return ZANDLE_OK;
+  }
+};
+
+}  // namespace zandle::api

@@ -1,0 +1,60 @@
+// What a zandle_machine is behind the C interface: the operations of its kind, and the
+// state the interface keeps beside the interpreter (host escape records, the pending failure
+// of a host escape, a buffer for printed numbers). Each kind fills a table of operations in
+// its own file, so a static link that creates only one kind takes in only that interpreter.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/line_reader.hpp"
+#include "common/memory.hpp"
+#include "common/outcome.hpp"
+#include "zandle/zandle.h"
+
+namespace zandle::api {
+
+struct Ops {
+  void (*destroy)(zandle_machine* m);
+  zandle_status (*run)(zandle_machine* m, std::string_view text, std::string_view name);
+  zandle_status (*call)(zandle_machine* m, std::string_view function);
+  zandle_status (*setArguments)(zandle_machine* m, int argc, const char* const* argv);
+  const char* (*errorName)(const zandle_machine* m);
+  zandle_halt (*haltReason)(const zandle_machine* m);
+  int (*exitStatus)(const zandle_machine* m);
+  LineRef (*where)(const zandle_machine* m);
+  std::size_t (*activeCallCount)(const zandle_machine* m);
+  CallRef (*activeCall)(const zandle_machine* m, std::size_t i);
+  zandle_status (*setText)(zandle_machine* m, std::string_view name, std::string_view text);
+  zandle_status (*getText)(zandle_machine* m, std::string_view name, std::string_view& text);
+  zandle_status (*getType)(zandle_machine* m, std::string_view name, zandle_type& type);
+  zandle_status (*setNumber)(zandle_machine* m, std::string_view name, zandle_type type, const void* value);
+  zandle_status (*getNumber)(zandle_machine* m, std::string_view name, zandle_type type, void* value);
+  zandle_status (*registerEscape)(zandle_machine* m, std::string_view name, zandle_escape_fn fn, void* user);
+  zandle_status (*escapeArg)(zandle_machine* m, unsigned index, std::string_view& text);
+  zandle_status (*escapeResult)(zandle_machine* m, unsigned index, std::string_view text);
+  zandle_status (*allowEscape)(zandle_machine* m, std::string_view name, bool allowed);
+  const Memory& (*memory)(const zandle_machine* m);
+};
+
+// The escapes a preset names, as a set of groups of this kind; false for an unknown preset.
+bool presetGroups(std::string_view preset, std::uint32_t console, std::uint32_t sandbox,
+                  std::uint32_t all, std::uint32_t& groups);
+
+}  // namespace zandle::api
+
+struct zandle_machine {
+  const zandle::api::Ops* ops;
+  zandle_kind kind;
+  bool running = false;  // inside run or call: escapes may not run, call or free it
+  // The host allocation function that made this object, for giving it back.
+  zandle::AllocFn alloc;
+  void* alloc_user;
+  std::size_t size;  // bytes of this object as allocated
+  // A failure a host escape named (zandle_escape_fail), zero-terminated; empty when none.
+  char pending_error[64] = {};
+  // Where a number printed for zandle_get_text goes (a zndvm value prints in at most 330
+  // bytes), and the reader of the host's input function, if it gave one.
+  char number_text[336];
+  zandle::BufferedReader* input = nullptr;
+};

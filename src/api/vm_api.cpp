@@ -1,0 +1,68 @@
+// The C interface for vm machines: every value is text, arguments come through ARG1 and ARG2.
+#include "binding.hpp"
+#include "vm/escapes/escapes.hpp"
+#include "vm/machine.hpp"
+
+namespace zandle::api {
+
+namespace {
+
+struct VmTraits {
+  using Machine = vm::Machine;
+  using Options = vm::Options;
+  static constexpr zandle_kind kind = ZANDLE_VM;
+  static constexpr vm::Error escape_failed = vm::Error::EscapeFailed;
+  static constexpr vm::Error host_error = vm::Error::HostError;
+  static constexpr std::uint32_t console_escapes = vm::consoleEscapes();
+  static constexpr std::uint32_t sandbox_escapes = vm::sandboxEscapes();
+  static constexpr std::uint32_t all_escapes = vm::allEscapes();
+
+  static std::string_view errorName(vm::Error e) { return vm::errorName(e); }
+
+  static zandle_halt halt(vm::HaltReason r) {
+    switch (r) {
+      case vm::HaltReason::none: break;
+      case vm::HaltReason::instructions: return ZANDLE_HALT_INSTRUCTIONS;
+      case vm::HaltReason::new_: return ZANDLE_HALT_NEW;
+      case vm::HaltReason::escape: return ZANDLE_HALT_ESCAPE;
+      case vm::HaltReason::func: return ZANDLE_HALT_FUNC;
+      case vm::HaltReason::call: return ZANDLE_HALT_CALL;
+      case vm::HaltReason::return_: return ZANDLE_HALT_RETURN;
+      case vm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
+      case vm::HaltReason::exit: return ZANDLE_HALT_EXIT;
+    }
+    return ZANDLE_HALT_NONE;
+  }
+
+  static vm::Machine& machine(zandle_machine* m) { return bound<VmTraits>(m)->machine; }
+
+  static zandle_status setText(zandle_machine* m, std::string_view name, std::string_view text) {
+    return machine(m).data().store(name, text) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+  }
+  static zandle_status getText(zandle_machine* m, std::string_view name, std::string_view& text) {
+    return machine(m).data().find(name, text) ? ZANDLE_OK : ZANDLE_NOT_FOUND;
+  }
+  static zandle_status getType(zandle_machine*, std::string_view, zandle_type&) { return ZANDLE_UNSUPPORTED; }
+  static zandle_status setNumber(zandle_machine*, std::string_view, zandle_type, const void*) {
+    return ZANDLE_UNSUPPORTED;
+  }
+  static zandle_status getNumber(zandle_machine*, std::string_view, zandle_type, void*) {
+    return ZANDLE_UNSUPPORTED;
+  }
+  // ARG1 or ARG2 names the variable that holds the argument.
+  static zandle_status escapeArg(zandle_machine* m, unsigned index, std::string_view& text) {
+    if (index != 1 && index != 2) return ZANDLE_INVALID_ARGUMENT;
+    return vm::escapes::argument(machine(m), index == 1 ? "ARG1" : "ARG2", text) ? ZANDLE_OK
+                                                                                  : ZANDLE_NOT_FOUND;
+  }
+  // vm escapes store their results under names of their own choosing.
+  static zandle_status escapeResult(zandle_machine*, unsigned, std::string_view) { return ZANDLE_UNSUPPORTED; }
+};
+
+}  // namespace
+
+}  // namespace zandle::api
+
+extern "C" zandle_status zandle_new_vm(const zandle_options* options, zandle_machine** out) {
+  return zandle::api::Binding<zandle::api::VmTraits>::create(options, out);
+}

@@ -1,0 +1,119 @@
+// The C interface for zndvm machines: typed values, arguments and results through the
+// __Escape_<name>_ARG<n> and _RET<n> variables.
+#include "binding.hpp"
+#include "common/decimal.hpp"
+#include "zndvm/escapes/table.hpp"
+#include "zndvm/machine.hpp"
+
+namespace zandle::api {
+
+namespace {
+
+using zndvm::Type;
+using zndvm::Value;
+
+static_assert(static_cast<int>(Type::word) == ZANDLE_WORD && static_cast<int>(Type::sword) == ZANDLE_SWORD &&
+              static_cast<int>(Type::float_) == ZANDLE_FLOAT && static_cast<int>(Type::str) == ZANDLE_STR);
+
+struct ZndvmTraits {
+  using Machine = zndvm::Machine;
+  using Options = zndvm::Options;
+  static constexpr zandle_kind kind = ZANDLE_ZNDVM;
+  static constexpr zndvm::Error escape_failed = zndvm::Error::EscapeFailed;
+  static constexpr zndvm::Error host_error = zndvm::Error::HostError;
+  static constexpr std::uint32_t console_escapes = zndvm::consoleEscapes();
+  static constexpr std::uint32_t sandbox_escapes = zndvm::sandboxEscapes();
+  static constexpr std::uint32_t all_escapes = zndvm::allEscapes();
+
+  static std::string_view errorName(zndvm::Error e) { return zndvm::errorName(e); }
+
+  static zandle_halt halt(zndvm::HaltReason r) {
+    switch (r) {
+      case zndvm::HaltReason::none: break;
+      case zndvm::HaltReason::call_stack_overflow: return ZANDLE_HALT_CALL_STACK;
+      case zndvm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
+    }
+    return ZANDLE_HALT_NONE;
+  }
+
+  static zndvm::Machine& machine(zandle_machine* m) { return bound<ZndvmTraits>(m)->machine; }
+
+  static zandle_status stored(bool ok) { return ok ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY; }
+
+  static zandle_status setText(zandle_machine* m, std::string_view name, std::string_view text) {
+    if (text.size() > zndvm::str_max) return ZANDLE_OUT_OF_MEMORY;
+    return stored(machine(m).vars().set(name, Value::ofStr(text)));
+  }
+  static zandle_status getText(zandle_machine* m, std::string_view name, std::string_view& text) {
+    const Value* v = machine(m).vars().find(name);
+    if (v == nullptr) return ZANDLE_NOT_FOUND;
+    text = zndvm::valueToString(*v, m->number_text);
+    return ZANDLE_OK;
+  }
+  static zandle_status getType(zandle_machine* m, std::string_view name, zandle_type& type) {
+    const Value* v = machine(m).vars().find(name);
+    if (v == nullptr) return ZANDLE_NOT_FOUND;
+    type = static_cast<zandle_type>(v->type);
+    return ZANDLE_OK;
+  }
+  static zandle_status setNumber(zandle_machine* m, std::string_view name, zandle_type type, const void* value) {
+    Value v;
+    switch (type) {
+      case ZANDLE_WORD: v = Value::ofWord(*static_cast<const std::uint64_t*>(value)); break;
+      case ZANDLE_SWORD: v = Value::ofSword(*static_cast<const std::int64_t*>(value)); break;
+      case ZANDLE_FLOAT: v = Value::ofFloat(*static_cast<const double*>(value)); break;
+      default: return ZANDLE_INVALID_ARGUMENT;
+    }
+    return stored(machine(m).vars().set(name, v));
+  }
+  static zandle_status getNumber(zandle_machine* m, std::string_view name, zandle_type type, void* value) {
+    const Value* v = machine(m).vars().find(name);
+    if (v == nullptr) return ZANDLE_NOT_FOUND;
+    if (static_cast<zandle_type>(v->type) != type) return ZANDLE_WRONG_TYPE;
+    switch (type) {
+      case ZANDLE_WORD: *static_cast<std::uint64_t*>(value) = v->as.word; break;
+      case ZANDLE_SWORD: *static_cast<std::int64_t*>(value) = v->as.sword; break;
+      case ZANDLE_FLOAT: *static_cast<double*>(value) = v->as.float_; break;
+      default: return ZANDLE_INVALID_ARGUMENT;
+    }
+    return ZANDLE_OK;
+  }
+
+  // "__Escape_<name>_ARG<n>" or "_RET<n>" of the escape being run, into `out`.
+  static zandle_status conventionName(zndvm::Machine& machine, const char* kind, unsigned index, Buffer& out) {
+    const std::string_view escape = machine.runningEscape();
+    if (escape.empty()) return ZANDLE_INVALID_ARGUMENT;  // not inside an escape
+    char digits[24];
+    if (!out.append("__Escape_") || !out.append(escape) || !out.append(kind) ||
+        !out.append(formatU64(index, digits))) {
+      return ZANDLE_OUT_OF_MEMORY;
+    }
+    return ZANDLE_OK;
+  }
+
+  static zandle_status escapeArg(zandle_machine* m, unsigned index, std::string_view& text) {
+    zndvm::Machine& mach = machine(m);
+    Buffer name(mach.memory());
+    if (zandle_status s = conventionName(mach, "_ARG", index, name); s != ZANDLE_OK) return s;
+    const Value* v = zndvm::escapes::argument(mach, name.view());
+    if (v == nullptr) return ZANDLE_NOT_FOUND;
+    text = zndvm::valueToString(*v, m->number_text);
+    return ZANDLE_OK;
+  }
+
+  static zandle_status escapeResult(zandle_machine* m, unsigned index, std::string_view text) {
+    zndvm::Machine& mach = machine(m);
+    Buffer name(mach.memory());
+    if (zandle_status s = conventionName(mach, "_RET", index, name); s != ZANDLE_OK) return s;
+    if (text.size() > zndvm::str_max) return ZANDLE_OUT_OF_MEMORY;
+    return stored(mach.vars().set(name.view(), Value::ofStr(text)));
+  }
+};
+
+}  // namespace
+
+}  // namespace zandle::api
+
+extern "C" zandle_status zandle_new_zndvm(const zandle_options* options, zandle_machine** out) {
+  return zandle::api::Binding<zandle::api::ZndvmTraits>::create(options, out);
+}

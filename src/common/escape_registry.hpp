@@ -1,0 +1,87 @@
+// The escapes one machine knows: the built-in ones of its program's constant table and those
+// a host registered, in one table. A name gets its slot the first time a line names it, and
+// slots never move, so a prepared line finds its escape by index whoever provides it, and a
+// host escape registered (or withheld) later is seen by lines prepared before.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "intern.hpp"
+#include "memory.hpp"
+
+namespace zandle {
+
+// Entry is the program's table entry (name, run, group); find looks a name up in the table.
+template <class Machine, class Entry>
+class EscapeRegistry {
+ public:
+  using BuiltinFn = bool (*)(Machine&);
+  using HostFn = bool (*)(Machine&, void* user);
+  using FindFn = const Entry* (*)(std::string_view name);
+
+  struct Slot {
+    BuiltinFn builtin;  // null when the table has no escape of this name
+    HostFn host;        // a host's escape, which takes the place of a built-in one
+    void* user;
+    bool allowed;
+    bool allowance_set;  // allowed was set by name, and no longer follows the groups
+  };
+
+  // `groups`: the groups whose built-in escapes scripts may use (bit n for group n).
+  EscapeRegistry(Memory& memory, std::uint32_t groups, FindFn find)
+      : slots_(memory), groups_(groups), find_(find) {}
+
+  // The slot of `name`, made when the name is new. False when memory runs out.
+  [[nodiscard]] bool resolve(std::string_view name, NameId& id) {
+    const std::size_t before = slots_.count();
+    if (!slots_.intern(name, id)) return false;
+    if (slots_.count() != before) {
+      const Entry* e = find_(name);
+      slots_[id] = Slot{e != nullptr ? e->run : nullptr, nullptr, nullptr,
+                        e != nullptr && (groups_ >> static_cast<unsigned>(e->group) & 1) != 0, false};
+    }
+    return true;
+  }
+
+  // Runs the escape of slot `id` when it exists and is allowed; false for UnknownEscape.
+  bool runnable(NameId id) const {
+    const Slot& s = slots_[id];
+    return s.allowed && (s.host != nullptr || s.builtin != nullptr);
+  }
+  bool run(NameId id, Machine& m) const {
+    const Slot& s = slots_[id];
+    return s.host != nullptr ? s.host(m, s.user) : s.builtin(m);
+  }
+
+  // A host's escape under `name` (null removes it); host escapes are allowed unless
+  // withheld by name. False when memory runs out.
+  [[nodiscard]] bool registerHost(std::string_view name, HostFn fn, void* user) {
+    NameId id;
+    if (!resolve(name, id)) return false;
+    Slot& s = slots_[id];
+    s.host = fn;
+    s.user = user;
+    if (!s.allowance_set) {
+      const Entry* e = find_(name);
+      s.allowed = fn != nullptr || (e != nullptr && (groups_ >> static_cast<unsigned>(e->group) & 1) != 0);
+    }
+    return true;
+  }
+
+  [[nodiscard]] bool allow(std::string_view name, bool allowed) {
+    NameId id;
+    if (!resolve(name, id)) return false;
+    slots_[id].allowed = allowed;
+    slots_[id].allowance_set = true;
+    return true;
+  }
+
+  std::string_view name(NameId id) const { return slots_.name(id); }
+
+ private:
+  InternTable<Slot> slots_;
+  std::uint32_t groups_;
+  FindFn find_;
+};
+
+}  // namespace zandle
