@@ -85,7 +85,8 @@ typedef long (*zandle_read_fn)(void* user_data, char* buffer, size_t capacity);
  * NULL; otherwise a block of new_size bytes holding the first old_size bytes of `ptr` (when
  * not NULL), aligned as malloc aligns, or NULL when there is none. old_size is always exact. */
 typedef void* (*zandle_alloc_fn)(void* user_data, void* ptr, size_t old_size, size_t new_size);
-/* A host escape: returns 0 when done, or the value of zandle_escape_fail(). */
+/* A host escape: returns 0 when done, or the value of zandle_escape_fail(); it may also pass
+ * on the status of a call that failed: ZANDLE_OUT_OF_MEMORY fails the run as OutOfMemory. */
 typedef int (*zandle_escape_fn)(zandle_machine* machine, void* user_data);
 
 typedef struct zandle_options {
@@ -190,8 +191,9 @@ ZANDLE_API zandle_status zandle_escape_arg(zandle_machine* machine, unsigned ind
 ZANDLE_API zandle_status zandle_escape_result(zandle_machine* machine, unsigned index, const char* text,
                                               size_t text_len);
 /* Ends the escape with a failure of this name (letters and digits, at most 63), which the run
- * reports as "error: <name>"; return its value from the escape. An escape that returns
- * non-zero without it, or with an invalid name, fails the run as EscapeFailed. */
+ * reports as "error: <name>"; return its value (ZANDLE_FAILED) from the escape. An escape that
+ * returns any other non-zero value without it, or gives an invalid name, fails the run as
+ * EscapeFailed. */
 ZANDLE_API int zandle_escape_fail(zandle_machine* machine, const char* error_name, size_t name_len);
 
 /* Allows or withholds one escape (built-in or host) by name, whatever the preset said. */

@@ -200,18 +200,18 @@ zandle_status zandle_escape_result(zandle_machine* m, unsigned index, const char
 }
 
 int zandle_escape_fail(zandle_machine* m, const char* error_name, std::size_t name_len) {
-  if (m == nullptr) return 1;
+  if (m == nullptr) return ZANDLE_FAILED;
   m->pending_error[0] = '\0';
   // A name the report can print as one word; anything else is EscapeFailed.
-  if (error_name == nullptr || name_len == 0 || name_len >= sizeof m->pending_error) return 1;
+  if (error_name == nullptr || name_len == 0 || name_len >= sizeof m->pending_error) return ZANDLE_FAILED;
   for (std::size_t i = 0; i < name_len; ++i) {
     const char c = error_name[i];
     const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    if (!ok) return 1;
+    if (!ok) return ZANDLE_FAILED;
   }
   std::memcpy(m->pending_error, error_name, name_len);
   m->pending_error[name_len] = '\0';
-  return 1;
+  return ZANDLE_FAILED;
 }
 
 zandle_status zandle_allow_escape(zandle_machine* m, const char* name, std::size_t name_len, int allowed) {

@@ -55,8 +55,11 @@ struct Binding {
     auto* record = static_cast<HostRecord*>(user);
     zandle_machine* h = record->handle;
     h->pending_error[0] = '\0';
-    if (record->fn(h, record->user) == 0) return true;
+    const int result = record->fn(h, record->user);
+    if (result == 0) return true;
     if (h->pending_error[0] != '\0') return m.failAs(h->pending_error);
+    // The status of a call that ran out of memory, passed on.
+    if (result == ZANDLE_OUT_OF_MEMORY) return m.fail(Traits::out_of_memory);
     return m.fail(Traits::escape_failed);
   }
 

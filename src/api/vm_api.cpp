@@ -12,6 +12,7 @@ struct VmTraits {
   using Options = vm::Options;
   static constexpr zandle_kind kind = ZANDLE_VM;
   static constexpr vm::Error escape_failed = vm::Error::EscapeFailed;
+  static constexpr vm::Error out_of_memory = vm::Error::OutOfMemory;
   static constexpr vm::Error host_error = vm::Error::HostError;
   static constexpr std::uint32_t console_escapes = vm::consoleEscapes();
   static constexpr std::uint32_t sandbox_escapes = vm::sandboxEscapes();

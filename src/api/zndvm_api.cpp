@@ -20,6 +20,7 @@ struct ZndvmTraits {
   using Options = zndvm::Options;
   static constexpr zandle_kind kind = ZANDLE_ZNDVM;
   static constexpr zndvm::Error escape_failed = zndvm::Error::EscapeFailed;
+  static constexpr zndvm::Error out_of_memory = zndvm::Error::OutOfMemory;
   static constexpr zndvm::Error host_error = zndvm::Error::HostError;
   static constexpr std::uint32_t console_escapes = zndvm::consoleEscapes();
   static constexpr std::uint32_t sandbox_escapes = zndvm::sandboxEscapes();

@@ -3,6 +3,7 @@
 // which the interpreters, built without exceptions, must never reach.
 #pragma once
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace zandle {
@@ -11,6 +12,16 @@ namespace zandle {
 constexpr std::string_view slice(std::string_view s, std::size_t pos, std::size_t n) {
   const std::size_t rest = s.size() - pos;
   return {s.data() + pos, n < rest ? n : rest};
+}
+
+// Whether s begins (ends) with the bytes of part. The standard library's forms check
+// positions through a call that can throw, which unoptimised builds keep.
+inline bool startsWith(std::string_view s, std::string_view part) {
+  return s.size() >= part.size() && (part.empty() || std::memcmp(s.data(), part.data(), part.size()) == 0);
+}
+inline bool endsWith(std::string_view s, std::string_view part) {
+  return s.size() >= part.size() &&
+         (part.empty() || std::memcmp(s.data() + s.size() - part.size(), part.data(), part.size()) == 0);
 }
 
 // Bytes from pos to the end; pos must not pass the end.

@@ -79,8 +79,8 @@ Error evaluate(std::string_view text, const Variables& vars, Buffer& scratch,
       result = scratch.view();
       return Error::ok;
     case Op::str_eq: return truth(left == right);
-    case Op::starts: return truth(left.starts_with(right));
-    case Op::ends: return truth(left.ends_with(right));
+    case Op::starts: return truth(startsWith(left, right));
+    case Op::ends: return truth(endsWith(left, right));
     case Op::contains: return truth(findBytes(left, right) != std::string_view::npos);
     default: break;
   }

@@ -82,8 +82,8 @@ Value applyStringOp(Arena& temp, Op op, const Value& left, const Value& right) {
       return Value::ofStr({p, size});
     }
     case Op::str_eq: return truth(l == r);
-    case Op::str_starts: return truth(l.starts_with(r));
-    case Op::str_ends: return truth(l.ends_with(r));
+    case Op::str_starts: return truth(startsWith(l, r));
+    case Op::str_ends: return truth(endsWith(l, r));
     case Op::str_contains: return truth(findBytes(l, r) != std::string_view::npos);
     default: return not_numeric;
   }

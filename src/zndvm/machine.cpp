@@ -135,8 +135,9 @@ Outcome Machine::endRun() {
     stopped_at_top_ = stack_.empty();
     stopped_line_ = line_number_;
     stopped_text_.clear();
+    // The top-level line, where the run stopped or where its outermost call was made.
     // Without room for the copy the place is only the line's number.
-    if (stopped_at_top_ && !stopped_text_.append(line_text_)) stopped_text_.clear();
+    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
   }
   return outcome_;
 }
