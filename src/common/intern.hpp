@@ -21,12 +21,12 @@ inline constexpr NameId no_name = UINT32_MAX;
 std::uint64_t hashName(std::string_view name);
 
 // Entries are made in chunks of this many.
-inline constexpr unsigned intern_chunk_bits = 8;
+inline constexpr unsigned intern_chunk_bits = 5;
 inline constexpr std::size_t intern_chunk = std::size_t{1} << intern_chunk_bits;
 
 class NameIndex {
  public:
-  explicit NameIndex(Memory& memory) : chunks_(memory), index_(memory), names_(memory, 4096) {}
+  explicit NameIndex(Memory& memory) : chunks_(memory), index_(memory), names_(memory, 512) {}
   ~NameIndex();
   NameIndex(const NameIndex&) = delete;
   NameIndex& operator=(const NameIndex&) = delete;

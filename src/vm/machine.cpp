@@ -56,7 +56,7 @@ Machine::Machine(const Options& options)
       code_table_(memory_),
       sources_(memory_),
       calls_(memory_),
-      arena_(memory_, 64 * 1024),
+      arena_(memory_, 4096),
       line_tokens_(memory_),
       scratch_(memory_),
       stopped_text_(memory_),
