@@ -61,15 +61,6 @@ void zandle_options_init(zandle_options* options) {
 
 const char* zandle_version(void) { return "0.4.0"; }
 
-zandle_status zandle_new(zandle_kind kind, const zandle_options* options, zandle_machine** out) {
-  switch (kind) {
-    case ZANDLE_VM: return zandle_new_vm(options, out);
-    case ZANDLE_ZNDVM: return zandle_new_zndvm(options, out);
-  }
-  if (out != nullptr) *out = nullptr;
-  return ZANDLE_INVALID_ARGUMENT;
-}
-
 void zandle_free(zandle_machine* m) {
   if (m == nullptr || m->running) return;
   m->ops->destroy(m);
