@@ -81,11 +81,11 @@ struct ZndvmTraits {
   }
 
   // "__Escape_<name>_ARG<n>" or "_RET<n>" of the escape being run, into `out`.
-  static zandle_status conventionName(zndvm::Machine& machine, const char* kind, unsigned index, Buffer& out) {
+  static zandle_status conventionName(zndvm::Machine& machine, const char* suffix, unsigned index, Buffer& out) {
     const std::string_view escape = machine.runningEscape();
     if (escape.empty()) return ZANDLE_INVALID_ARGUMENT;  // not inside an escape
     char digits[24];
-    if (!out.append("__Escape_") || !out.append(escape) || !out.append(kind) ||
+    if (!out.append("__Escape_") || !out.append(escape) || !out.append(suffix) ||
         !out.append(formatU64(index, digits))) {
       return ZANDLE_OUT_OF_MEMORY;
     }
