@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "common/intern.hpp"
+#include "common/arena.hpp"
 #include "common/vec.hpp"
 #include "handle.hpp"
 
@@ -23,9 +23,9 @@ struct HostRecord {
 template <class Traits>
 struct Bound : zandle_machine {
   using Machine = typename Traits::Machine;
-  explicit Bound(const typename Traits::Options& options) : machine(options), hosts(machine.memory()) {}
+  explicit Bound(const typename Traits::Options& options) : machine(options), records(machine.memory(), 128) {}
   Machine machine;
-  InternTable<HostRecord> hosts;  // by escape name; records never move
+  Arena records;  // one HostRecord per escape name ever registered; records never move
 };
 
 template <class Traits>
@@ -131,11 +131,14 @@ struct Binding {
   static zandle_status registerEscape(zandle_machine* m, std::string_view name, zandle_escape_fn fn,
                                       void* user) {
     B* b = bound<Traits>(m);
-    NameId id;
-    if (!b->hosts.intern(name, id)) return ZANDLE_OUT_OF_MEMORY;
-    HostRecord& record = b->hosts[id];
-    record = HostRecord{fn, user, m};
-    const bool ok = fn != nullptr ? b->machine.registerEscape(name, trampoline, &record)
+    // The machine keeps the record of a name once registered, to be reused.
+    auto* record = static_cast<HostRecord*>(b->machine.hostEscapeData(name));
+    if (record == nullptr && fn != nullptr) {
+      record = b->records.template allocateArray<HostRecord>(1);
+      if (record == nullptr) return ZANDLE_OUT_OF_MEMORY;
+    }
+    if (record != nullptr) *record = HostRecord{fn, user, m};
+    const bool ok = fn != nullptr ? b->machine.registerEscape(name, trampoline, record)
                                   : b->machine.registerEscape(name, nullptr, nullptr);
     return ok ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
   }

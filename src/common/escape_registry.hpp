@@ -53,14 +53,15 @@ class EscapeRegistry {
     return s.host != nullptr ? s.host(m, s.user) : s.builtin(m);
   }
 
-  // A host's escape under `name` (null removes it); host escapes are allowed unless
-  // withheld by name. False when memory runs out.
+  // A host's escape under `name` (a null fn removes it, keeping the user data for a later
+  // registration); host escapes are allowed unless withheld by name. False when memory runs
+  // out.
   [[nodiscard]] bool registerHost(std::string_view name, HostFn fn, void* user) {
     NameId id;
     if (!resolve(name, id)) return false;
     Slot& s = slots_[id];
     s.host = fn;
-    s.user = user;
+    if (fn != nullptr) s.user = user;
     if (!s.allowance_set) {
       const Entry* e = find_(name);
       s.allowed = fn != nullptr || (e != nullptr && (groups_ >> static_cast<unsigned>(e->group) & 1) != 0);
@@ -77,6 +78,12 @@ class EscapeRegistry {
   }
 
   std::string_view name(NameId id) const { return slots_.name(id); }
+
+  // The user data a host escape of this name was last registered with, or null.
+  void* hostData(std::string_view name) const {
+    const NameId id = slots_.find(name);
+    return id == no_name ? nullptr : slots_[id].user;
+  }
 
  private:
   InternTable<Slot> slots_;

@@ -36,7 +36,7 @@ std::uint64_t hashName(std::string_view s) {
 }
 
 NameIndex::~NameIndex() {
-  for (Entry* chunk : chunks_) memory().release(chunk, intern_chunk * sizeof(Entry));
+  for (char* chunk : chunks_) memory().release(chunk, intern_chunk * stride_);
 }
 
 std::size_t NameIndex::probe(std::string_view name, std::uint64_t hash) const {
@@ -78,17 +78,19 @@ bool NameIndex::intern(std::string_view name, NameId& id, bool& added) {
     i = probe(name, hash);
   }
   if ((count_ >> intern_chunk_bits) == chunks_.size()) {
-    void* chunk = memory().allocate(intern_chunk * sizeof(Entry));
+    void* chunk = memory().allocate(intern_chunk * stride_);
     if (chunk == nullptr) return false;
-    if (!chunks_.push(static_cast<Entry*>(chunk))) {
-      memory().release(chunk, intern_chunk * sizeof(Entry));
+    if (!chunks_.push(static_cast<char*>(chunk))) {
+      memory().release(chunk, intern_chunk * stride_);
       return false;
     }
   }
   std::string_view copy;
   if (!names_.copy(name, copy)) return false;
   id = static_cast<NameId>(count_++);
-  new (&entry(id)) Entry{copy, hash};
+  // The record's data starts as zero bytes, which every table's data type reads as empty.
+  std::memset(record(id), 0, stride_);
+  new (record(id)) Entry{copy, hash};
   index_[i] = id + 1;
   added = true;
   return true;

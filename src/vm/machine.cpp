@@ -60,6 +60,7 @@ Machine::Machine(const Options& options)
       line_tokens_(memory_),
       scratch_(memory_),
       stopped_text_(memory_),
+      stopped_source_(memory_),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
@@ -112,6 +113,7 @@ void Machine::beginRun() {
   recorded_func_ = no_name;
   stopped_ = false;
   source_ = no_name;
+  source_name_ = {};
   line_number_ = 0;
   line_text_ = {};
 }
@@ -128,6 +130,8 @@ Outcome Machine::endRun() {
     stopped_ = true;
     stopped_line_ = line_number_;
     stopped_text_.clear();
+    stopped_source_.clear();
+    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
     // Without room for the copy the place is only the line's number.
     if (!stopped_text_.append(line_text_)) stopped_text_.clear();
   }
@@ -136,10 +140,7 @@ Outcome Machine::endRun() {
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
   beginRun();
-  if (!sources_.intern(name, source_)) {
-    fail(Error::OutOfMemory);
-    return endRun();
-  }
+  source_name_ = name;
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t nl = text.find('\n', pos);
@@ -178,8 +179,7 @@ LineRef Machine::placeOf(std::size_t pos, NameId func) const {
 LineRef Machine::failedAt() const {
   if (!stopped_) return {};
   if (!calls_.empty()) return placeOf(calls_.back().pos, calls_.back().func);
-  return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
-          stopped_text_.view()};
+  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
@@ -189,7 +189,7 @@ CallRef Machine::activeCall(std::size_t i) const {
     c.called_from = placeOf(calls_[k - 1].pos, calls_[k - 1].func);
   } else if (stopped_line_ != 0) {
     // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = {sources_.name(source_), stopped_line_, stopped_text_.view()};
+    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
   }
   return c;
 }
@@ -261,7 +261,8 @@ bool Machine::interpret(const Line& line, bool& returned) {
       }
       if (!record(line)) return false;
       recording_ = true;
-      const NameId source = calls_.empty() ? source_ : code_table_[calls_.back().func].source;
+      const NameId source = calls_.empty() ? sourceId() : code_table_[calls_.back().func].source;
+      if (source == no_name) return fail(Error::OutOfMemory);
       code_table_[id] = {code_.size() + 1, source};
       return true;
     }

@@ -102,6 +102,7 @@ class Machine {
     return escapes_.registerHost(name, fn, user);
   }
   bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
+  void* hostEscapeData(std::string_view name) const { return escapes_.hostData(name); }
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
   std::string_view hostError() const { return host_error_.view(); }
@@ -159,12 +160,19 @@ class Machine {
 
   // The run in progress: its text's name and the top-level line being run; where the last
   // run stopped, its top-level line copied (the host's text may be gone when it asks).
-  NameId source_ = no_name;
+  NameId source_ = no_name;  // interned when the first function of the run is recorded
+  std::string_view source_name_;
   std::uint32_t line_number_ = 0;
   std::string_view line_text_;
   bool stopped_ = false;
   std::uint32_t stopped_line_ = 0;
   Buffer stopped_text_;
+  Buffer stopped_source_;
+  // The id of the run's text name, interned on first need; no_name when memory runs out.
+  NameId sourceId() {
+    if (source_ == no_name && !sources_.intern(source_name_, source_)) source_ = no_name;
+    return source_;
+  }
 
   // Events counted so far, by budget (indexed by HaltReason).
   std::uint32_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};

@@ -64,6 +64,7 @@ Machine::Machine(const Options& options)
       code_(memory_),
       stack_(memory_),
       stopped_text_(memory_),
+      stopped_source_(memory_),
       persistent_(memory_, 4096),
       line_(memory_, 1024),
       scratch_(memory_, 1024),
@@ -118,6 +119,7 @@ void Machine::beginRun() {
   stopped_ = false;
   stopped_at_top_ = false;
   source_ = no_name;
+  source_name_ = {};
   line_number_ = 0;
   line_text_ = {};
 }
@@ -135,6 +137,8 @@ Outcome Machine::endRun() {
     stopped_at_top_ = stack_.empty();
     stopped_line_ = line_number_;
     stopped_text_.clear();
+    stopped_source_.clear();
+    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
     // The top-level line, where the run stopped or where its outermost call was made.
     // Without room for the copy the place is only the line's number.
     if (!stopped_text_.append(line_text_)) stopped_text_.clear();
@@ -144,10 +148,7 @@ Outcome Machine::endRun() {
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
   beginRun();
-  if (!sources_.intern(name, source_)) {
-    fail(Error::OutOfMemory);
-    return endRun();
-  }
+  source_name_ = name;
   std::size_t pos = 0;
   while (pos < source.size()) {
     std::size_t nl = source.find('\n', pos);
@@ -204,8 +205,7 @@ LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
 LineRef Machine::failedAt() const {
   if (!stopped_) return {};
   if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
-  return {source_ == no_name ? std::string_view() : sources_.name(source_), stopped_line_,
-          stopped_text_.view()};
+  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
@@ -215,7 +215,7 @@ CallRef Machine::activeCall(std::size_t i) const {
     c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
   } else if (stopped_line_ != 0) {
     // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = {sources_.name(source_), stopped_line_, stopped_text_.view()};
+    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
   }
   return c;
 }
@@ -444,11 +444,13 @@ bool Machine::execFunc(const Instruction& ins) {
   if (!functionOf(ins.dest, func)) return false;
   if (stack_.empty()) {
     // The record already lives in the persistent arena (the driver saw the Func coming).
+    const NameId source = sourceId();
+    if (source == no_name) return fail(Error::OutOfMemory);
     recorded_func_ = func;
     replaced_ = funcs_[func];
     code_before_ = code_.size();
     if (!code_.push(ins)) return fail(Error::OutOfMemory);
-    funcs_[func] = FuncEntry{code_.size(), source_, true};
+    funcs_[func] = FuncEntry{code_.size(), source, true};
     recording_ = true;
     recording_depth_ = 0;
     return true;

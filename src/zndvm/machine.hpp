@@ -89,6 +89,7 @@ class Machine {
     return escapes_.registerHost(name, fn, user);
   }
   bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
+  void* hostEscapeData(std::string_view name) const { return escapes_.hostData(name); }
   // The name of the escape being run (empty outside escapes).
   std::string_view runningEscape() const {
     return running_escape_ == no_escape ? std::string_view() : escapes_.name(running_escape_);
@@ -156,7 +157,8 @@ class Machine {
   std::size_t code_before_ = 0;
 
   // The run in progress: its text's name and the top-level line being run.
-  NameId source_ = no_name;
+  NameId source_ = no_name;  // interned when the first function of the run is recorded
+  std::string_view source_name_;
   std::uint32_t line_number_ = 0;
   std::string_view line_text_;
   // Where the last run stopped, when it stopped at a top-level line (copied, since the
@@ -165,6 +167,12 @@ class Machine {
   bool stopped_at_top_ = false;
   std::uint32_t stopped_line_ = 0;
   Buffer stopped_text_;
+  Buffer stopped_source_;
+  // The id of the run's text name, interned on first need; no_name when memory runs out.
+  NameId sourceId() {
+    if (source_ == no_name && !sources_.intern(source_name_, source_)) source_ = no_name;
+    return source_;
+  }
 
   Arena persistent_;  // recorded lines, their records and compiled expressions
   Arena line_;        // the record of the top-level line being run
