@@ -38,10 +38,18 @@ extern "C" {
 
 typedef struct zandle_machine zandle_machine;
 
-/* The two interpreters. Their languages differ (see `vm docs` and `zndvm docs`). */
-typedef enum zandle_kind { ZANDLE_VM = 1, ZANDLE_ZNDVM = 2 } zandle_kind;
+/* In C++ the enumerations take every int, as they do in C, so that any value a C caller
+ * passes is one the library may receive and refuse. */
+#ifdef __cplusplus
+#define ZANDLE_ENUM(name) enum name : int
+#else
+#define ZANDLE_ENUM(name) enum name
+#endif
 
-typedef enum zandle_status {
+/* The two interpreters. Their languages differ (see `vm docs` and `zndvm docs`). */
+typedef ZANDLE_ENUM(zandle_kind) { ZANDLE_VM = 1, ZANDLE_ZNDVM = 2 } zandle_kind;
+
+typedef ZANDLE_ENUM(zandle_status) {
   ZANDLE_OK = 0,               /* done; for a run: it finished */
   ZANDLE_FAILED = 1,           /* the run failed: zandle_error_name() names the failure */
   ZANDLE_HALTED = 2,           /* the run ended the process's way: zandle_halt_reason() */
@@ -54,7 +62,7 @@ typedef enum zandle_status {
 } zandle_status;
 
 /* What ended a halted run. The first six are vm's budgets. */
-typedef enum zandle_halt {
+typedef ZANDLE_ENUM(zandle_halt) {
   ZANDLE_HALT_NONE = 0,
   ZANDLE_HALT_INSTRUCTIONS = 1,     /* vm: the budget of all instructions */
   ZANDLE_HALT_NEW = 2,              /* vm: the New budget */
@@ -68,7 +76,7 @@ typedef enum zandle_halt {
 } zandle_halt;
 
 /* The type of a zndvm value; every vm value is text. */
-typedef enum zandle_type {
+typedef ZANDLE_ENUM(zandle_type) {
   ZANDLE_WORD = 0, /* unsigned 64-bit */
   ZANDLE_SWORD = 1, /* signed 64-bit */
   ZANDLE_FLOAT = 2, /* double */

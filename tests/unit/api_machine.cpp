@@ -391,10 +391,7 @@ TEST(CApi, EveryAllocationFailureIsAStatus) {
 // What a C caller can get wrong is a status, never a crash.
 TEST(CApi, MisuseIsAStatus) {
   zandle_machine* m = nullptr;
-  zandle_kind unknown;
-  const int seven = 7;
-  std::memcpy(&unknown, &seven, sizeof unknown);
-  EXPECT_EQ(zandle_new(unknown, nullptr, &m), ZANDLE_INVALID_ARGUMENT);
+  EXPECT_EQ(zandle_new(static_cast<zandle_kind>(7), nullptr, &m), ZANDLE_INVALID_ARGUMENT);
   EXPECT_EQ(zandle_new(ZANDLE_VM, nullptr, nullptr), ZANDLE_INVALID_ARGUMENT);
   EXPECT_EQ(zandle_run(nullptr, "x", 1, nullptr, 0), ZANDLE_INVALID_ARGUMENT);
   EXPECT_EQ(zandle_call(nullptr, "f", 1), ZANDLE_INVALID_ARGUMENT);
