@@ -5,7 +5,9 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test sanitize clang libcxx size fuzz bench clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench clean
 
 all: build
 
@@ -24,6 +26,10 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Installs into PREFIX (and under DESTDIR, when set): see "Installing" in the README.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

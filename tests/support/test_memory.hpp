@@ -1,11 +1,10 @@
-// An allocation function for tests: it counts allocations and the bytes held, and can make
+// An allocation function for tests (in the realloc style that machines take): it counts allocations and the bytes held, and can make
 // the Nth allocation and every later one fail, as on an exhausted heap.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
-#include "common/memory.hpp"
 
 namespace zandle::test_support {
 
