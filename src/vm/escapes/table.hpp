@@ -4,6 +4,7 @@
 // escape belongs to a group, and an embedder allows escapes group by group.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace zandle::vm {
@@ -20,6 +21,9 @@ struct Escape {
   EscapeFn run;
   EscapeGroup group;
 };
+
+// The whole table.
+std::span<const Escape> escapeTable();
 
 // The entry of that exact name, or null.
 const Escape* findEscape(std::string_view name);

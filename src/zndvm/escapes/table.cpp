@@ -30,6 +30,8 @@ constexpr std::size_t longest = [] {
 
 }  // namespace
 
+std::span<const Escape> escapeTable() { return table; }
+
 const Escape* findEscape(std::string_view name) {
   if (name.size() < shortest || name.size() > longest) return nullptr;
   for (const Escape& e : table) {

@@ -24,6 +24,9 @@ struct Escape {
   EscapeGroup group;
 };
 
+// The whole table.
+std::span<const Escape> escapeTable();
+
 // The entry named exactly `name`, or null.
 const Escape* findEscape(std::string_view name);
 
