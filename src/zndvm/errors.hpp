@@ -24,7 +24,13 @@
   X(EndOfStream)                                                                                   \
   X(ReadFailed)                                                                                    \
   X(WriteFailed)                                                                                   \
-  X(InvalidArgument)
+  X(InvalidArgument)                                                                               \
+  X(VariableNotFound)                                                                              \
+  X(OutOfBounds)                                                                                   \
+  X(ChildNotFound)                                                                                 \
+  X(InvalidExe)                                                                                    \
+  X(NotATerminal)                                                                                  \
+  X(NoTerminalReply)
 
 namespace zandle::zndvm {
 
