@@ -10,10 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "common/files.hpp"
 #include "library.hpp"
@@ -100,6 +100,24 @@ bool replaceFile(Machine& m, const char* target, const struct stat* old, std::st
   return true;
 }
 
+// Heap sort of names given by their offsets in `base`: n log n for any directory, in a
+// fraction of the code of std::sort.
+void sortNames(std::size_t* a, std::size_t n, const char* base) {
+  const auto less = [base](std::size_t x, std::size_t y) { return std::strcmp(base + x, base + y) < 0; };
+  const auto sift = [&](std::size_t root, std::size_t end) {
+    for (std::size_t child; (child = 2 * root + 1) < end; root = child) {
+      if (child + 1 < end && less(a[child], a[child + 1])) ++child;
+      if (!less(a[root], a[child])) return;
+      std::swap(a[root], a[child]);
+    }
+  };
+  for (std::size_t i = n / 2; i-- > 0;) sift(i, n);
+  for (std::size_t end = n; end-- > 1;) {
+    std::swap(a[0], a[end]);
+    sift(0, end);
+  }
+}
+
 }  // namespace
 
 bool dirGet(Machine& m) {
@@ -161,9 +179,7 @@ bool dirList(Machine& m) {
     }
   }
   const char* base = names.data();
-  std::sort(starts.begin(), starts.end(), [base](std::size_t a, std::size_t b) {
-    return std::strcmp(base + a, base + b) < 0;
-  });
+  sortNames(starts.data(), starts.size(), base);
   Buffer listing(m.memory());
   if (!listing.reserve(names.size())) return m.fail(Error::OutOfMemory);
   for (std::size_t i = 0; i < starts.size(); ++i) {
