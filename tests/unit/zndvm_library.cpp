@@ -69,10 +69,11 @@ std::size_t openDescriptors() {
   return count;
 }
 
-// True when this process has no child at all, waited for or not.
+// True when this process has no child at all, running or ended and not waited for. The
+// check itself waits for none (WNOWAIT).
 bool noChildren() {
-  int status;
-  return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+  siginfo_t info{};
+  return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD;
 }
 
 std::string readFile(const std::string& path) {
