@@ -1,6 +1,7 @@
 // Arbitrary bytes run as a zndvm program, in-process, under an instruction cap and a memory
-// cap, with output discarded and a fixed small standard input. Only the console escapes are
-// available: nothing may sleep, and nothing else is deterministic.
+// cap, with output discarded and a fixed small standard input. The console, string and
+// terminal escapes are available; nothing may sleep (std.misc), and nothing may touch files
+// or processes. The terminal's position query fails at once, since the input is no terminal.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -12,13 +13,18 @@
 
 using namespace zandle;
 
+namespace {
+constexpr std::uint32_t escapes = zndvm::consoleEscapes() | zndvm::groupBit(zndvm::EscapeGroup::str) |
+                                  zndvm::groupBit(zndvm::EscapeGroup::term);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   PipeInput input(fuzz::fixed_input);
   zndvm::Machine machine(zndvm::Options{.output = nullSink(),
                                         .input = &input.reader(),
                                         .instruction_cap = fuzz::instruction_cap,
                                         .memory_cap = fuzz::memory_cap,
-                                        .escapes = zndvm::consoleEscapes()});
+                                        .escapes = escapes});
   const std::string_view args[] = {"zndvm", "fuzz.znd", "one", "-2.5"};
   if (!machine.setArguments(args)) fuzz::violated("zndvm: no room for the arguments");
   const zndvm::Outcome outcome =

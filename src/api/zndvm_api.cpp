@@ -33,6 +33,7 @@ struct ZndvmTraits {
       case zndvm::HaltReason::none: break;
       case zndvm::HaltReason::call_stack_overflow: return ZANDLE_HALT_CALL_STACK;
       case zndvm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
+      case zndvm::HaltReason::exit: return ZANDLE_HALT_EXIT;
     }
     return ZANDLE_HALT_NONE;
   }

@@ -25,6 +25,12 @@
   X(ReadFailed)                                                                                    \
   X(WriteFailed)                                                                                   \
   X(InvalidArgument)                                                                               \
+  X(VariableNotFound)                                                                              \
+  X(OutOfBounds)                                                                                   \
+  X(ChildNotFound)                                                                                 \
+  X(InvalidExe)                                                                                    \
+  X(NotATerminal)                                                                                  \
+  X(NoTerminalReply)                                                                               \
   X(EscapeFailed)                                                                                  \
   X(HostError)
 

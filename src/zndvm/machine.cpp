@@ -89,11 +89,11 @@ bool Machine::failAs(std::string_view host_error) {
   return fail(Error::HostError);
 }
 
-bool Machine::halt(HaltReason reason, std::string_view message) {
+bool Machine::halt(HaltReason reason, std::string_view message, int status) {
   (void)output_.write(message);  // the process ends either way
   outcome_.ending = Ending::halted;
   outcome_.reason = reason;
-  outcome_.status = 1;
+  outcome_.status = status;
   return false;
 }
 

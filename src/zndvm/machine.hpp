@@ -25,8 +25,9 @@
 
 namespace zandle::zndvm {
 
-// What ended a run the way that ends the process.
-enum class HaltReason : std::uint8_t { none, call_stack_overflow, instruction_cap };
+// What ended a run the way that ends the process: the call stack or the instruction cap
+// (status 1), or the program itself (std.proc.exit, with the status it chose).
+enum class HaltReason : std::uint8_t { none, call_stack_overflow, instruction_cap, exit };
 
 using Outcome = RunOutcome<Error, HaltReason>;
 
@@ -79,8 +80,9 @@ class Machine {
   // Records a failure; always false, so that a routine can `return m.fail(...)`.
   bool fail(Error e);
   bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process; the message goes to the output.
-  bool halt(HaltReason reason, std::string_view message);
+  // Ends the run the way that ends the process, with that exit status; the message goes to
+  // the output.
+  bool halt(HaltReason reason, std::string_view message, int status = 1);
 
   // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
   // withholds one escape by name. False when memory runs out.

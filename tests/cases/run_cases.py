@@ -22,6 +22,9 @@ A case file holds cases one after another. Each case opens with a title line
   status N[,N...]        the expected exit status, or any of several (default 0)
   timeout N              seconds before the run counts as hung (default 20)
   min-seconds N          the run must take at least this long (a sleep, say)
+  interrupt N            after N seconds the run gets SIGINT, as from a terminal's ^C, for
+                         programs that run until they are stopped; its status is then
+                         -2 unless it handles the signal
   ulimit-v KB            address-space limit of the run (skipped under sanitizers)
   ulimit-f KB            file-size limit of the run
   as-nobody              run with an unprivileged user id when started as root
@@ -116,7 +119,7 @@ def parse_cases(path):
                     case.sections[name] = ([], [int(v) for v in rest[0].split(",")])
                 elif name in ("timeout", "ulimit-v", "ulimit-f"):
                     case.sections[name] = ([], int(rest[0]))
-                elif name == "min-seconds":
+                elif name in ("min-seconds", "interrupt"):
                     case.sections[name] = ([], float(rest[0]))
                 elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr",
                               "closed-stdin"):
@@ -233,12 +236,25 @@ def run_case(case, program, sanitized):
             else:
                 streams[stream] = subprocess.PIPE
         started = time.monotonic()
+        interrupt = case.text("interrupt")
         try:
-            r = subprocess.run([program] + args, input=stdin, stdout=streams["stdout"],
-                               stderr=streams["stderr"], cwd=workdir, env=env,
-                               timeout=timeout, preexec_fn=preexec)
-        except subprocess.TimeoutExpired:
-            return False, f"no exit within {timeout} s (hang)"
+            with subprocess.Popen([program] + args, stdin=subprocess.PIPE,
+                                  stdout=streams["stdout"], stderr=streams["stderr"],
+                                  cwd=workdir, env=env, preexec_fn=preexec) as p:
+                try:
+                    if interrupt is None:
+                        out, err = p.communicate(stdin, timeout=timeout)
+                    else:
+                        try:
+                            out, err = p.communicate(stdin, timeout=interrupt)
+                        except subprocess.TimeoutExpired:
+                            p.send_signal(signal.SIGINT)
+                            out, err = p.communicate(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.communicate()
+                    return False, f"no exit within {timeout} s (hang)"
+            r = subprocess.CompletedProcess(p.args, p.returncode, out, err)
         finally:
             for fd in broken:
                 os.close(fd)

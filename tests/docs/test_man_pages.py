@@ -36,10 +36,11 @@ PAGES = {
                   "standard error", "SpawnProc", "PATH", "TZ"],
     },
     "zndvm.1": {
-        "sections": COMMON_SECTIONS,
+        "sections": COMMON_SECTIONS[:4] + ["ESCAPES"] + COMMON_SECTIONS[4:],
         "texts": ["VM: FATAL: CALL STACK OVERFLOW", "ZANDLE_TRACE", "VMARGC", "VMARG0",
                   "zndvm version", "zndvm docs", "zndvm test", "zndvm dance", "zndvm psh",
-                  "vm(1)", "standard output", "PATH", "TZ"],
+                  "vm(1)", "standard output", "PATH", "TZ", "std.proc", "std.fs",
+                  "std.term", "std.str", "VariableNotFound", "Goodbye!"],
     },
 }
 

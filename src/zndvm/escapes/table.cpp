@@ -2,6 +2,7 @@
 
 #include "../instruction.hpp"
 #include "../machine.hpp"
+#include "library.hpp"
 
 namespace zandle::zndvm {
 
@@ -14,6 +15,27 @@ constexpr Escape table[] = {
     {"std.misc.random", escapes::random, EscapeGroup::misc},
     {"std.misc.time", escapes::time, EscapeGroup::misc},
     {"std.misc.sleep", escapes::sleep, EscapeGroup::misc},
+    {"std.str.len", escapes::strLen, EscapeGroup::str},
+    {"std.str.find", escapes::strFind, EscapeGroup::str},
+    {"std.str.split.num.left", escapes::strSplitLeft, EscapeGroup::str},
+    {"std.str.split.num.right", escapes::strSplitRight, EscapeGroup::str},
+    {"std.term.screen.clear", escapes::screenClear, EscapeGroup::term},
+    {"std.term.cursor.moveAbsolute", escapes::cursorMoveAbsolute, EscapeGroup::term},
+    {"std.term.cursor.moveRelative", escapes::cursorMoveRelative, EscapeGroup::term},
+    {"std.term.cursor.get", escapes::cursorGet, EscapeGroup::term},
+    {"std.term.color.basic.fore", escapes::colorFore, EscapeGroup::term},
+    {"std.term.color.basic.back", escapes::colorBack, EscapeGroup::term},
+    {"std.term.color.basic.reset", escapes::colorReset, EscapeGroup::term},
+    {"std.fs.dir.get", escapes::dirGet, EscapeGroup::fs},
+    {"std.fs.dir.change", escapes::dirChange, EscapeGroup::fs},
+    {"std.fs.dir.list", escapes::dirList, EscapeGroup::fs},
+    {"std.fs.file.read", escapes::fileRead, EscapeGroup::fs},
+    {"std.fs.file.write", escapes::fileWrite, EscapeGroup::fs},
+    {"std.fs.file.append", escapes::fileAppend, EscapeGroup::fs},
+    {"std.proc.spawn", escapes::procSpawn, EscapeGroup::proc},
+    {"std.proc.wait", escapes::procWait, EscapeGroup::proc},
+    {"std.proc.capture", escapes::procCapture, EscapeGroup::proc},
+    {"std.proc.exit", escapes::procExit, EscapeGroup::proc},
 };
 
 // The shortest and longest names: anything outside is rejected without a search.

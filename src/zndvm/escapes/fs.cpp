@@ -1,0 +1,256 @@
+// std.fs: the working directory, directory listings, and whole files read, replaced and
+// appended to. Names are checked before the system sees them (NameTooLong, BadPathName for a
+// zero byte); every descriptor is opened close-on-exec and closed before the escape returns,
+// whatever the outcome. A file is never left half written: a replacement is written beside
+// it and renamed over it, and an append that fails is cut back to where it started.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "common/files.hpp"
+#include "library.hpp"
+#include "machine.hpp"
+
+namespace zandle::zndvm::escapes {
+
+namespace {
+
+bool pathArgument(Machine& m, std::string_view arg_var, PathBuffer& path) {
+  char buf[value_text_capacity];
+  std::string_view name;
+  if (!textArgument(m, arg_var, buf, name)) return false;
+  if (auto err = toPathBuffer(name, path)) return m.fail(*err);
+  return true;
+}
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Closes a descriptor that was written to: some file systems report a failed write only
+// here. An interruption is no failure, the descriptor is closed either way.
+int closeWritten(int fd) { return ::close(fd) != 0 && errno != EINTR ? errno : 0; }
+
+Error writeFailure(int err) { return fromSys(classifyErrno(err)); }
+
+// Writes `data` into a file that is not a regular one (a device, a pipe): there is nothing
+// to replace, so it goes straight in.
+bool writeInPlace(Machine& m, const char* path, std::string_view data, int flags) {
+  const int fd = openRetrying(path, O_WRONLY | flags, 0666);
+  if (fd < 0) return m.fail(classifyErrno(errno));
+  int err = writeAll(fd, data);
+  const int closed = closeWritten(fd);
+  if (err == 0) err = closed;
+  return err == 0 || m.fail(writeFailure(err));
+}
+
+// A fresh name beside `target`: its directory part, then ".zndvm-" and 16 hex digits.
+struct TempName {
+  char bytes[path_max + 32];
+};
+
+void makeTempName(const char* target, TempName& out) {
+  const char* slash = std::strrchr(target, '/');
+  const std::size_t dir_len = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+  std::memcpy(out.bytes, target, dir_len);
+  std::memcpy(out.bytes + dir_len, ".zndvm-", 7);
+  std::uint64_t r;
+  ::arc4random_buf(&r, sizeof r);
+  char* p = out.bytes + dir_len + 7;
+  for (int i = 0; i < 16; ++i, r >>= 4) *p++ = "0123456789abcdef"[r & 15];
+  *p = '\0';
+}
+
+// Replaces the regular file `target` (or creates it) with `data`, atomically: the data is
+// written to a new file in the same directory, flushed to the disk, and renamed over the
+// target, so that whatever happens the name holds either the old content or the new.
+bool replaceFile(Machine& m, const char* target, const struct stat* old, std::string_view data) {
+  TempName temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    makeTempName(target, temp);
+    // The mode goes through the process's file-creation mask, as for any new file.
+    fd = openRetrying(temp.bytes, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno != EEXIST) return m.fail(classifyErrno(errno));
+  }
+  if (fd < 0) return m.fail(Error::Unexpected);
+  // A replaced file keeps its permissions (an executable script stays executable).
+  if (old != nullptr) (void)::fchmod(fd, old->st_mode & 07777);
+  int err = writeAll(fd, data);
+  if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EINTR) err = errno;
+  const int closed = closeWritten(fd);
+  if (err == 0) err = closed;
+  if (err == 0 && ::rename(temp.bytes, target) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.bytes);
+    return m.fail(writeFailure(err));
+  }
+  return true;
+}
+
+// Heap sort of names given by their offsets in `base`: n log n for any directory, in a
+// fraction of the code of std::sort.
+void sortNames(std::size_t* a, std::size_t n, const char* base) {
+  const auto less = [base](std::size_t x, std::size_t y) { return std::strcmp(base + x, base + y) < 0; };
+  const auto sift = [&](std::size_t root, std::size_t end) {
+    for (std::size_t child; (child = 2 * root + 1) < end; root = child) {
+      if (child + 1 < end && less(a[child], a[child + 1])) ++child;
+      if (!less(a[root], a[child])) return;
+      std::swap(a[root], a[child]);
+    }
+  };
+  for (std::size_t i = n / 2; i-- > 0;) sift(i, n);
+  for (std::size_t end = n; end-- > 1;) {
+    std::swap(a[0], a[end]);
+    sift(0, end);
+  }
+}
+
+}  // namespace
+
+bool dirGet(Machine& m) {
+  char buf[path_max + 1];
+  if (::getcwd(buf, sizeof buf) == nullptr) {
+    switch (errno) {
+      case ERANGE:
+      case ENAMETOOLONG: return m.fail(Error::NameTooLong);
+      case ENOENT: return m.fail(Error::CurrentWorkingDirectoryUnlinked);
+      default: return m.fail(Error::Unexpected);
+    }
+  }
+  return storeText(m, "__Escape_std.fs.dir.get_RET0", buf);
+}
+
+bool dirChange(Machine& m) {
+  PathBuffer path;
+  if (!pathArgument(m, "__Escape_std.fs.dir.change_ARG0", path)) return false;
+  if (::chdir(path.bytes) != 0) {
+    // A failing device under the directory is the file system's fault.
+    return m.fail(errno == EIO ? Error::FileSystem : fromSys(classifyErrno(errno)));
+  }
+  return true;
+}
+
+// The entries' names in byte order, one a line, without "." and "..": the same listing on
+// every system, and one that std.io.print shows as one name a line.
+bool dirList(Machine& m) {
+  PathBuffer path;
+  if (!pathArgument(m, "__Escape_std.fs.dir.list_ARG0", path)) return false;
+  const int fd = openRetrying(path.bytes, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return m.fail(classifyErrno(errno));
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const int err = errno;
+    closeQuietly(fd);
+    return m.fail(classifyErrno(err));
+  }
+  Buffer names(m.memory());
+  Vec<std::size_t> starts(m.memory());
+  {
+    struct Closer {
+      DIR* dir;
+      ~Closer() { ::closedir(dir); }
+    } closer{dir};
+    for (;;) {
+      // readdir tells the end from a failure only by errno.
+      errno = 0;
+      const dirent* entry = ::readdir(dir);
+      if (entry == nullptr) {
+        if (errno != 0) return m.fail(classifyErrno(errno));
+        break;
+      }
+      const std::string_view name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      if (!starts.push(names.size()) || !names.append(name) || !names.push('\0')) {
+        return m.fail(Error::OutOfMemory);
+      }
+    }
+  }
+  const char* base = names.data();
+  sortNames(starts.data(), starts.size(), base);
+  Buffer listing(m.memory());
+  if (!listing.reserve(names.size())) return m.fail(Error::OutOfMemory);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    if (i > 0) (void)listing.push('\n');
+    (void)listing.append(std::string_view(base + starts[i]));
+  }
+  return storeText(m, "__Escape_std.fs.dir.list_RET0", listing.view());
+}
+
+bool fileRead(Machine& m) {
+  char buf[value_text_capacity];
+  std::string_view name;
+  if (!textArgument(m, "__Escape_std.fs.file.read_ARG0", buf, name)) return false;
+  Buffer content(m.memory());
+  if (auto err = readWholeFile(name, content)) return m.fail(*err);
+  return storeText(m, "__Escape_std.fs.file.read_RET0", content.view());
+}
+
+// Replaces the file's content. A symbolic link is followed, and the file it leads to is
+// replaced; a directory is IsDir; a device or a pipe is written in place, there being no
+// content to keep. A file that may not be written is AccessDenied, as for a write in place,
+// and so is a file in a directory where no new file may be made.
+bool fileWrite(Machine& m) {
+  char buf[value_text_capacity];
+  std::string_view data;
+  PathBuffer path;
+  if (!textArgument(m, "__Escape_std.fs.file.write_ARG0", buf, data) ||
+      !pathArgument(m, "__Escape_std.fs.file.write_ARG1", path)) {
+    return false;
+  }
+  if (path.bytes[0] == '\0') return m.fail(Error::FileNotFound);
+  const char* target = path.bytes;
+  char resolved[PATH_MAX];
+  struct stat st {};
+  if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (::realpath(target, resolved) == nullptr) return m.fail(classifyErrno(errno));
+    if (std::strlen(resolved) > path_max) return m.fail(Error::NameTooLong);
+    target = resolved;
+  }
+  if (::stat(target, &st) != 0) {
+    if (errno != ENOENT) return m.fail(classifyErrno(errno));
+    return replaceFile(m, target, nullptr, data);
+  }
+  if (S_ISDIR(st.st_mode)) return m.fail(Error::IsDir);
+  if (!S_ISREG(st.st_mode)) return writeInPlace(m, target, data, O_TRUNC);
+  // The permission check of a write in place, without touching the content.
+  const int probe = openRetrying(target, O_WRONLY);
+  if (probe < 0) return m.fail(classifyErrno(errno));
+  closeQuietly(probe);
+  return replaceFile(m, target, &st, data);
+}
+
+// Appends to the file, creating it when it does not exist. When the write fails part way
+// (a full disk, the file-size limit) the file is cut back to its old length.
+bool fileAppend(Machine& m) {
+  char buf[value_text_capacity];
+  std::string_view data;
+  PathBuffer path;
+  if (!textArgument(m, "__Escape_std.fs.file.append_ARG0", buf, data) ||
+      !pathArgument(m, "__Escape_std.fs.file.append_ARG1", path)) {
+    return false;
+  }
+  const int fd = openRetrying(path.bytes, O_WRONLY | O_APPEND | O_CREAT, 0666);
+  if (fd < 0) return m.fail(classifyErrno(errno));
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  int err = writeAll(fd, data);
+  if (err != 0 && regular) (void)::ftruncate(fd, st.st_size);
+  const int closed = closeWritten(fd);
+  if (err == 0) err = closed;
+  return err == 0 || m.fail(writeFailure(err));
+}
+
+}  // namespace zandle::zndvm::escapes

@@ -1,0 +1,89 @@
+// What the library's escapes share: required arguments, numbers read from any value, and
+// storing results.
+#include <cerrno>
+
+#include "library.hpp"
+#include "machine.hpp"
+#include "table.hpp"
+
+namespace zandle::zndvm::escapes {
+
+const Value* requiredArgument(Machine& m, std::string_view arg_var) {
+  const Value* value = argument(m, arg_var);
+  if (value == nullptr) m.fail(Error::VariableNotFound);
+  return value;
+}
+
+bool textArgument(Machine& m, std::string_view arg_var, char* buf, std::string_view& text) {
+  const Value* value = requiredArgument(m, arg_var);
+  if (value == nullptr) return false;
+  text = valueToString(*value, buf);
+  return true;
+}
+
+bool wholeNumber(const Value& v, std::uint64_t& out) {
+  switch (v.type) {
+    case Type::word:
+      out = v.as.word;
+      return true;
+    case Type::sword:
+      if (v.as.sword < 0) return false;
+      out = static_cast<std::uint64_t>(v.as.sword);
+      return true;
+    case Type::float_: {
+      // Arithmetic gives floats, so 2 + 2 must count as the position 4; 2.5 must not. The
+      // first test also turns nan away.
+      const double f = v.as.float_;
+      if (!(f >= 0) || f >= 18446744073709551616.0) return false;
+      out = static_cast<std::uint64_t>(f);
+      return static_cast<double>(out) == f;
+    }
+    case Type::str: {
+      const Value parsed = parseValue(v.text());
+      return parsed.type != Type::str && wholeNumber(parsed, out);
+    }
+    case Type::failure: break;
+  }
+  return false;
+}
+
+bool signedNumber(const Value& v, std::int64_t& out) {
+  switch (v.type) {
+    case Type::word:
+      if (v.as.word > static_cast<std::uint64_t>(INT64_MAX)) return false;
+      out = static_cast<std::int64_t>(v.as.word);
+      return true;
+    case Type::sword:
+      out = v.as.sword;
+      return true;
+    case Type::float_: {
+      const double f = v.as.float_;
+      if (!(f >= -9223372036854775808.0 && f < 9223372036854775808.0)) return false;
+      out = static_cast<std::int64_t>(f);
+      return static_cast<double>(out) == f;
+    }
+    case Type::str: {
+      const Value parsed = parseValue(v.text());
+      return parsed.type != Type::str && signedNumber(parsed, out);
+    }
+    case Type::failure: break;
+  }
+  return false;
+}
+
+bool storeText(Machine& m, std::string_view name, std::string_view text) {
+  if (text.size() > str_max) return m.fail(Error::OutOfMemory);
+  return m.vars().set(name, Value::ofStr(text)) || m.fail(Error::OutOfMemory);
+}
+
+bool storeWord(Machine& m, std::string_view name, std::uint64_t word) {
+  return m.vars().set(name, Value::ofWord(word)) || m.fail(Error::OutOfMemory);
+}
+
+bool emit(Machine& m, std::string_view bytes) {
+  const int err = m.output().write(bytes);
+  if (err == 0) return true;
+  return m.fail(err == EFBIG ? Error::FileTooBig : Error::WriteFailed);
+}
+
+}  // namespace zandle::zndvm::escapes

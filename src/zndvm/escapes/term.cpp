@@ -1,0 +1,209 @@
+// std.term: the screen, the cursor and the eight basic colours, as ANSI escape sequences
+// written through the machine's output like any print, so an embedder that collects the
+// output collects them too. Positions count from 1, column (x) first.
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/decimal.hpp"
+#include "common/line_reader.hpp"
+#include "library.hpp"
+#include "machine.hpp"
+
+namespace zandle::zndvm::escapes {
+
+namespace {
+
+// Larger positions and moves are surely mistakes, and no terminal has that many cells.
+constexpr std::uint64_t position_max = 65535;
+
+// An ESC [ sequence: "\x1b[" followed by the pieces, into `out`.
+struct Sequence {
+  char bytes[64];
+  std::size_t size = 2;
+  Sequence() {
+    bytes[0] = '\x1b';
+    bytes[1] = '[';
+  }
+  // Enough room for every use below: at most two numbers of five digits and two letters.
+  void add(std::string_view piece) {
+    for (char c : piece) bytes[size++] = c;
+  }
+  void addNumber(std::uint64_t n) {
+    char digits[24];
+    add(formatU64(n, digits));
+  }
+  std::string_view view() const { return {bytes, size}; }
+};
+
+bool position(Machine& m, std::string_view arg_var, std::uint64_t& n) {
+  const Value* v = requiredArgument(m, arg_var);
+  if (v == nullptr) return false;
+  if (!wholeNumber(*v, n) || n < 1 || n > position_max) return m.fail(Error::InvalidArgument);
+  return true;
+}
+
+bool offset(Machine& m, std::string_view arg_var, std::int64_t& n) {
+  const Value* v = requiredArgument(m, arg_var);
+  if (v == nullptr) return false;
+  const auto max = static_cast<std::int64_t>(position_max);
+  if (!signedNumber(*v, n) || n < -max || n > max) return m.fail(Error::InvalidArgument);
+  return true;
+}
+
+// A colour by number (0 to 7) or by name, in the terminals' order.
+bool colour(Machine& m, std::string_view arg_var, std::uint64_t& n) {
+  static constexpr std::string_view names[] = {"black", "red",     "green", "yellow",
+                                               "blue",  "magenta", "cyan",  "white"};
+  const Value* v = requiredArgument(m, arg_var);
+  if (v == nullptr) return false;
+  if (wholeNumber(*v, n)) {
+    if (n < 8) return true;
+  } else if (v->type == Type::str) {
+    for (n = 0; n < 8; ++n) {
+      if (v->text() == names[n]) return true;
+    }
+  }
+  return m.fail(Error::InvalidArgument);
+}
+
+bool setColour(Machine& m, std::string_view arg_var, char layer) {
+  std::uint64_t n;
+  if (!colour(m, arg_var, n)) return false;
+  const char code[] = {layer, static_cast<char>('0' + n), 'm'};
+  Sequence s;
+  s.add({code, sizeof code});
+  return emit(m, s.view());
+}
+
+long millisecondsSince(const timespec& start) {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long>(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// How long a terminal may take to answer the position query.
+constexpr long reply_timeout_ms = 1000;
+
+}  // namespace
+
+bool screenClear(Machine& m) { return emit(m, "\x1b[2J"); }
+
+bool cursorMoveAbsolute(Machine& m) {
+  std::uint64_t x, y;
+  if (!position(m, "__Escape_std.term.cursor.moveAbsolute_ARG0", x) ||
+      !position(m, "__Escape_std.term.cursor.moveAbsolute_ARG1", y)) {
+    return false;
+  }
+  Sequence s;
+  s.addNumber(y);
+  s.add(";");
+  s.addNumber(x);
+  s.add("H");
+  return emit(m, s.view());
+}
+
+bool cursorMoveRelative(Machine& m) {
+  std::int64_t dx, dy;
+  if (!offset(m, "__Escape_std.term.cursor.moveRelative_ARG0", dx) ||
+      !offset(m, "__Escape_std.term.cursor.moveRelative_ARG1", dy)) {
+    return false;
+  }
+  // Right C, left D, down B, up A; a move of 0 writes nothing, since terminals read an
+  // explicit 0 as 1.
+  char text[32];
+  std::size_t size = 0;
+  for (int axis = 0; axis < 2; ++axis) {
+    const std::int64_t d = axis == 0 ? dx : dy;
+    if (d == 0) continue;
+    Sequence s;
+    s.addNumber(static_cast<std::uint64_t>(d < 0 ? -d : d));
+    s.add(axis == 0 ? (d > 0 ? "C" : "D") : (d > 0 ? "B" : "A"));
+    for (char c : s.view()) text[size++] = c;
+  }
+  return emit(m, {text, size});
+}
+
+bool parseCursorReply(std::string_view reply, std::uint64_t& row, std::uint64_t& column) {
+  // The last ESC [ starts the reply; whatever came before was typed ahead.
+  const std::size_t start = reply.rfind("\x1b[");
+  if (start == std::string_view::npos) return false;
+  std::uint64_t numbers[2] = {0, 0};
+  int which = 0;
+  std::size_t digits = 0;
+  for (std::size_t i = start + 2; i < reply.size(); ++i) {
+    const char c = reply[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 5) return false;
+      numbers[which] = numbers[which] * 10 + static_cast<std::uint64_t>(c - '0');
+    } else if (c == ';' && which == 0 && digits > 0) {
+      which = 1;
+      digits = 0;
+    } else if (c == 'R' && which == 1 && digits > 0) {
+      row = numbers[0];
+      column = numbers[1];
+      return true;
+    } else {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Asks the terminal where the cursor is. The question goes out through the machine's
+// output and the answer comes on standard input, which must be a terminal read by this
+// machine; the terminal is switched to unbuffered, silent input for the answer, and put
+// back as it was. Without a terminal, or without an answer within a second, the escape
+// fails instead of waiting for input that will not come.
+bool cursorGet(Machine& m) {
+  if (&m.input() != &stdinReader() || ::isatty(0) == 0) return m.fail(Error::NotATerminal);
+  termios saved{};
+  if (::tcgetattr(0, &saved) != 0) return m.fail(Error::NotATerminal);
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  if (::tcsetattr(0, TCSANOW, &raw) != 0) return m.fail(Error::NotATerminal);
+
+  char reply[64];
+  std::size_t size = 0;
+  std::uint64_t row = 0, column = 0;
+  bool answered = false;
+  bool ok = emit(m, "\x1b[6n");
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  while (ok && !answered) {
+    const long left = reply_timeout_ms - millisecondsSince(start);
+    if (left <= 0) break;
+    pollfd p{0, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    if (size == sizeof reply) {
+      // Keep the newest half: the answer is at the end of whatever was typed.
+      for (std::size_t i = 0; i < sizeof reply / 2; ++i) reply[i] = reply[i + sizeof reply / 2];
+      size = sizeof reply / 2;
+    }
+    const ssize_t n = ::read(0, reply + size, sizeof reply - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    size += static_cast<std::size_t>(n);
+    answered = parseCursorReply({reply, size}, row, column);
+  }
+  ::tcsetattr(0, TCSANOW, &saved);
+  if (!ok) return false;
+  if (!answered) return m.fail(Error::NoTerminalReply);
+  return storeWord(m, "__Escape_std.term.cursor.get_RET0", column) &&
+         storeWord(m, "__Escape_std.term.cursor.get_RET1", row);
+}
+
+bool colorFore(Machine& m) { return setColour(m, "__Escape_std.term.color.basic.fore_ARG0", '3'); }
+
+bool colorBack(Machine& m) { return setColour(m, "__Escape_std.term.color.basic.back_ARG0", '4'); }
+
+bool colorReset(Machine& m) { return emit(m, "\x1b[0m"); }
+
+}  // namespace zandle::zndvm::escapes
