@@ -1,26 +1,26 @@
-# zandle_embed(<target> <symbol> <file>): compiles the bytes of <file> into <target> as
+# zandle_embed(<target> <symbol> <file> [strip]): compiles the packed bytes of <file> (see
+# src/common/packed.hpp) into <target> as
 #   extern const char <symbol>[]; extern const std::size_t <symbol>_size;
-# in namespace zandle::embedded. The generated source is rebuilt whenever the file changes.
-set(ZANDLE_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/embed_file.cmake)
-
+# in namespace zandle::embedded; with strip ON a final line end is taken off first. The
+# generated source is rebuilt whenever the file or the packer changes.
 function(zandle_embed target symbol file)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/embedded_${symbol}.cpp)
-  set(strip OFF)
-  if(ARGC GREATER 3)
-    set(strip ${ARGV3})
+  set(strip)
+  if(ARGC GREATER 3 AND ARGV3)
+    set(strip --strip-final-newline)
   endif()
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -DIN=${file} -DOUT=${out} -DSYMBOL=${symbol}
-            -DSTRIP_FINAL_NEWLINE=${strip} -P ${ZANDLE_EMBED_SCRIPT}
-    DEPENDS ${file} ${ZANDLE_EMBED_SCRIPT}
-    COMMENT "Embedding ${symbol}"
+    COMMAND zandle_pack ${file} ${out} ${symbol} ${strip}
+    DEPENDS ${file} zandle_pack
+    COMMENT "Packing ${symbol}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out})
 endfunction()
 
 # Like zandle_embed, but first substitutes @VARIABLES@ of the current scope into the file.
-# Substitution ends every line with a newline; a file without a final newline keeps none.
+# Substitution ends every line with a line end, so a file that had none at its end has it
+# taken off again.
 function(zandle_embed_configured target symbol file)
   get_filename_component(name ${file} NAME)
   set(configured ${CMAKE_CURRENT_BINARY_DIR}/configured_${name})

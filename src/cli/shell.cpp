@@ -7,6 +7,7 @@
 #include "common/files.hpp"
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
+#include "common/packed.hpp"
 #include "common/output.hpp"
 #include "common/vec.hpp"
 
@@ -125,13 +126,16 @@ int run(const Program& program, zandle_machine* m, int argc, char** argv) {
   if (argc < 2) return 0;
   const std::string_view first = argv[1];
   const Mode* mode = findMode(program, first);
-  if (mode != nullptr && !mode->run) {
-    print(program.text_fd, mode->text, mode->newline);
-    return 0;
-  }
   zandle_status status;
   if (mode != nullptr) {
-    status = zandle_run(m, mode->text.data(), mode->text.size(), mode->name.data(), mode->name.size());
+    Memory memory;
+    Buffer text(memory);
+    if (!unpack(mode->text, text)) return reportFailure("OutOfMemory");
+    if (!mode->run) {
+      print(program.text_fd, text.view(), mode->newline);
+      return 0;
+    }
+    status = zandle_run(m, text.data(), text.size(), mode->name.data(), mode->name.size());
   } else {
     Memory memory;
     Buffer script(memory);

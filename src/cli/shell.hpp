@@ -12,7 +12,7 @@ namespace zandle::cli {
 
 struct Mode {
   std::string_view name;  // the first argument that chooses it
-  std::string_view text;  // the text it prints or runs
+  std::string_view text;  // the text it prints or runs, packed
   bool run;               // a program to run, rather than a text to print
   bool newline;           // a printed text is followed by a line end
 };

@@ -1,4 +1,5 @@
-// The texts compiled into the program: version, documentation and the test script.
+// The texts compiled into the program: version, documentation and the test script, each
+// packed (common/packed.hpp unpacks them).
 #pragma once
 #include <string_view>
 

@@ -1,5 +1,5 @@
 // The texts compiled into the program: version, handbook, and the tests, dance and psh
-// programs.
+// programs, each packed (common/packed.hpp unpacks them).
 #pragma once
 #include <string_view>
 

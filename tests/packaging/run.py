@@ -73,7 +73,7 @@ int main() {
 def copy_tree(source, target):
     """The files of the source tree, without build outputs."""
     try:
-        files = subprocess.run(["git", "-C", source, "ls-files", "-z"], capture_output=True,
+        files = subprocess.run(["git", "-C", source, "ls-files", "-z", "--cached", "--others", "--exclude-standard"], capture_output=True,
                                check=True).stdout.decode().split("\0")
         files = [f for f in files if f]
     except (OSError, subprocess.CalledProcessError):

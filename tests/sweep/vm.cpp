@@ -2,12 +2,20 @@
 // named on the command line, with the escapes that touch neither files nor processes.
 #include "escapes/table.hpp"
 #include "machine.hpp"
+#include "common/packed.hpp"
 #include "sweep.hpp"
 #include "texts.hpp"
 
 using namespace zandle;
 
 namespace {
+
+std::string unpacked(std::string_view packed) {
+  Memory memory;
+  Buffer text(memory);
+  if (!unpack(packed, text)) std::abort();
+  return std::string(text.view());
+}
 
 struct VmProgram {
   using Outcome = vm::Outcome;
@@ -39,6 +47,6 @@ struct VmProgram {
 int main(int argc, char** argv) {
   // The test program reads one line; it stops at its first escape outside the set (Random).
   const std::vector<sweep::Script> builtins = {
-      {"built-in test program", std::string(vm::texts::tests()), "typed line\n"}};
+      {"built-in test program", unpacked(vm::texts::tests()), "typed line\n"}};
   return sweep::sweepMain<VmProgram>("vm", builtins, argc, argv, 3000);
 }

@@ -4,12 +4,20 @@
 // processes are not swept).
 #include "escapes/table.hpp"
 #include "machine.hpp"
+#include "common/packed.hpp"
 #include "sweep.hpp"
 #include "texts.hpp"
 
 using namespace zandle;
 
 namespace {
+
+std::string unpacked(std::string_view packed) {
+  Memory memory;
+  Buffer text(memory);
+  if (!unpack(packed, text)) std::abort();
+  return std::string(text.view());
+}
 
 struct ZndvmProgram {
   using Outcome = zndvm::Outcome;
@@ -46,9 +54,9 @@ int main(int argc, char** argv) {
   // std.misc.sleep after drawing its first pose, psh at std.proc.exit after an echo and a
   // clear.
   const std::vector<sweep::Script> builtins = {
-      {"built-in tests program", std::string(zndvm::texts::tests()), "typed line\n"},
-      {"built-in dance program", std::string(zndvm::texts::dance()), ""},
-      {"built-in psh program", std::string(zndvm::texts::psh()), "echo hi there\nclear\nexit\n"},
+      {"built-in tests program", unpacked(zndvm::texts::tests()), "typed line\n"},
+      {"built-in dance program", unpacked(zndvm::texts::dance()), ""},
+      {"built-in psh program", unpacked(zndvm::texts::psh()), "echo hi there\nclear\nexit\n"},
   };
   return sweep::sweepMain<ZndvmProgram>("zndvm", builtins, argc, argv, 3000);
 }
