@@ -12,10 +12,14 @@
 #include <vector>
 
 #include "escapes/escapes.hpp"
+#include "process_state.hpp"
 
 using namespace zandle;
 using namespace zandle::vm;
 using Strings = std::vector<std::string>;
+
+using test_support::currentDirectory;
+using test_support::openDescriptors;
 
 namespace {
 
@@ -41,22 +45,7 @@ Strings candidates(std::string_view command, const char* path_env) {
   Memory memory;
   Buffer bytes(memory);
   EXPECT_TRUE(escapes::commandCandidates(command, path_env, bytes));
-  Strings out;
-  for (std::size_t i = 0; i < bytes.size(); i += out.back().size() + 1) out.emplace_back(bytes.data() + i);
-  return out;
-}
-
-std::size_t openDescriptors() {
-  std::size_t count = 0;
-  DIR* dir = ::opendir("/proc/self/fd");
-  while (::readdir(dir) != nullptr) ++count;
-  ::closedir(dir);
-  return count;
-}
-
-std::string currentDirectory() {
-  char buf[4096];
-  return ::getcwd(buf, sizeof buf) != nullptr ? buf : "";
+  return test_support::zeroTerminated(bytes);
 }
 
 class EscapeTest : public ::testing::Test {

@@ -24,11 +24,14 @@
 #include "escapes/table.hpp"
 #include "machine.hpp"
 #include "pipe_input.hpp"
+#include "process_state.hpp"
 
 using namespace zandle;
 using namespace zandle::zndvm;
 using Strings = std::vector<std::string>;
 using test_support::StringSink;
+
+using test_support::openDescriptors;
 
 namespace {
 
@@ -46,9 +49,7 @@ Strings candidates(std::string_view command, const char* path_env) {
   Memory memory;
   Buffer bytes(memory);
   EXPECT_TRUE(escapes::commandCandidates(command, path_env, bytes));
-  Strings out;
-  for (std::size_t i = 0; i < bytes.size(); i += out.back().size() + 1) out.emplace_back(bytes.data() + i);
-  return out;
+  return test_support::zeroTerminated(bytes);
 }
 
 bool whole(const Value& v, std::uint64_t expected) {
@@ -59,14 +60,6 @@ bool whole(const Value& v, std::uint64_t expected) {
 bool notWhole(const Value& v) {
   std::uint64_t n;
   return !escapes::wholeNumber(v, n);
-}
-
-std::size_t openDescriptors() {
-  std::size_t count = 0;
-  DIR* dir = ::opendir("/proc/self/fd");
-  while (::readdir(dir) != nullptr) ++count;
-  ::closedir(dir);
-  return count;
 }
 
 // True when this process has no child at all, running or ended and not waited for. The
