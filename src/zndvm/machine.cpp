@@ -12,36 +12,50 @@ namespace zandle::zndvm {
 
 namespace {
 
-// A side of a numeric expression as a double; false when its variable is missing or holds a
-// str (the general evaluator then decides: text that reads as a number, or NotNumeric).
-inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, double& out) {
-  if (side.slot == no_slot) {
-    out = side.constant;
-    return true;
-  }
-  const Value* v = vars.get(side.slot);
-  return v != nullptr && asNumber(*v, out);
+// A value that is not a float as a double: another number, or a str read by the float rule.
+// A cell without a value is no number (the name it would stand for never reads as one, or
+// the compiler would have made it a literal).
+[[gnu::noinline]] bool otherNumber(const Value& v, double* out) {
+  return asNumber(v, *out) || (v.type == Type::str && readFloat(v.text(), *out));
 }
 
-void prepareNumeric(Operand& operand) {
-  if (operand.mode != AddrMode::literal || operand.expr.size != 3) return;
-  const ExprOperand* items = operand.expr.items;
-  using Kind = ExprOperand::Kind;
-  if (isStringOp(items[1].op)) return;
-  NumericExpr& n = operand.numeric;
-  for (int k = 0; k < 2; ++k) {
-    const ExprOperand& e = items[k * 2];
-    NumericExpr::Side& side = k == 0 ? n.left : n.right;
-    if (e.kind == Kind::variable) {
-      side = {e.variable.slot, 0.0};
-    } else {
-      side = {no_slot, 0.0};
-      asNumber(e.literal, side.constant);
-    }
+// A cell or constant of a numeric form as a double; floats first, since arithmetic makes
+// them.
+[[gnu::always_inline]] inline bool numberIn(const Value& v, double& out) {
+  if (v.type == Type::float_) [[likely]] {
+    out = v.as.float_;
+    return true;
   }
-  n.op = items[1].op;
-  n.valid = true;
+  double other;
+  if (!otherNumber(v, &other)) return false;
+  out = other;
+  return true;
 }
+
+// The two numbers of an x op y form, y from the record when `constant` says it is there.
+template <bool constant>
+[[gnu::always_inline]] inline bool operandNumbers(const Instruction& ins, double& l, double& r) {
+  if (!numberIn(*ins.left, l)) return false;
+  if constexpr (constant) {
+    r = ins.right_number;
+    return true;
+  } else {
+    return numberIn(*ins.right, r);
+  }
+}
+
+// Whether a numeric condition prints as "0", without making its value.
+[[gnu::always_inline]] inline bool numericHolds(Op op, double l, double r) {
+  switch (op) {
+    case Op::lt: return l < r;
+    case Op::gt: return l > r;
+    case Op::num_eq: return l == r;
+    case Op::num_ne: return l != r;
+    default: return isTrue(applyNumeric(op, l, r));
+  }
+}
+
+inline bool unset(const Value& v) { return v.type == Type::failure; }
 
 // Whether the operand's own text is the name (bare or 'true literal'), or the name must be
 // computed when the line runs.
@@ -158,19 +172,21 @@ bool Machine::runLine(std::string_view line) {
   if (tokens_.empty()) return true;
   // A line that is recorded (or starts a recording) lives as long as the machine: it is
   // copied, and its record points into the copy. Any other lives until it has run.
-  Arena* arena = &line_;
-  if (recording_ || tokens_[0] == "Func") {
+  const bool kept = recording_ || tokens_[0] == "Func";
+  if (kept) {
     if (!persistent_.copy(line, line)) return fail(Error::OutOfMemory);
     if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
-    arena = &persistent_;
-  } else {
-    line_.reset();
   }
+  // The line is compiled into the line arena; a kept record copies out what it needs.
+  line_.reset();
+  ParsedLine parsed;
+  if (Error e = compileLine(tokens_, line_, vars_, parsed); e != Error::ok) return fail(e);
   Instruction ins;
-  if (Error e = compileInstruction(tokens_, *arena, vars_, ins); e != Error::ok) return fail(e);
-  ins.text = line;
+  ins.text = line.data();
+  // A report shows at most this much of a longer line.
+  ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = line_number_;
-  if (!prepare(ins)) return false;
+  if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
   const Step step = interpret(ins);
   if (step == Step::stopped) return false;
   if (step == Step::returned) return fail(Error::Return);
@@ -190,7 +206,7 @@ Outcome Machine::call(std::string_view function) {
 
 Place Machine::placeOf(std::uint64_t pc, FuncId func) const {
   const Instruction& ins = code_[pc];
-  return {sources_.name(funcs_[func].source), ins.line, ins.text};
+  return {sources_.name(funcs_[func].source), ins.line, ins.lineText()};
 }
 
 Place Machine::failedAt() const {
@@ -212,28 +228,27 @@ ActiveCall Machine::activeCall(std::size_t i) const {
   return c;
 }
 
-bool Machine::prepare(Instruction& ins) {
-  prepareNumeric(ins.data);
+bool Machine::intern(ParsedLine& p) {
   bool ok = true;
-  switch (ins.op) {
+  switch (p.op) {
     case Opcode::New:
-      if (named(ins.dest) || refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
-      if (ins.data.mode == AddrMode::bare || refersToVariable(ins.data)) {
-        ok = ok && vars_.intern(ins.data.text, ins.data.slot);
-      } else if (ins.data.mode == AddrMode::true_literal) {
-        ins.data.value = parseValue(ins.data.text);
+      if (named(p.dest) || refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
+      if (p.data.mode == AddrMode::bare || refersToVariable(p.data)) {
+        ok = ok && vars_.intern(p.data.text, p.data.slot);
+      } else if (p.data.mode == AddrMode::true_literal) {
+        p.data.value = parseValue(p.data.text);
       }
       break;
     case Opcode::Escape:
-      if (named(ins.dest)) ins.dest.escape = findEscape(ins.dest.text);
-      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
+      if (named(p.dest)) p.dest.escape = findEscape(p.dest.text);
+      else if (refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
       break;
     case Opcode::Func:
     case Opcode::Call:
     case Opcode::If:
-      if (named(ins.dest)) ok = funcs_.intern(ins.dest.text, ins.dest.func);
-      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
-      if (refersToVariable(ins.data)) ok = ok && vars_.intern(ins.data.text, ins.data.slot);
+      if (named(p.dest)) ok = funcs_.intern(p.dest.text, p.dest.func);
+      else if (refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
+      if (refersToVariable(p.data)) ok = ok && vars_.intern(p.data.text, p.data.slot);
       break;
     case Opcode::Return:
     case Opcode::End:
@@ -242,9 +257,137 @@ bool Machine::prepare(Instruction& ins) {
   return stored(ok);
 }
 
+bool Machine::constant(Value value, Arena& arena, const Value*& out) {
+  Value* c = arena.allocateArray<Value>(1);
+  if (c == nullptr) return fail(Error::OutOfMemory);
+  *c = value;
+  out = c;
+  return true;
+}
+
+// A copy of the parsed line and its compiled expressions in `arena`; operand texts and the
+// names in the expressions are slices of the line, which the arena already holds.
+bool Machine::keepParsed(const ParsedLine& parsed, Arena& arena, const ParsedLine*& out) {
+  ParsedLine* copy = arena.allocateArray<ParsedLine>(1);
+  if (copy == nullptr) return fail(Error::OutOfMemory);
+  *copy = parsed;
+  for (Operand* o : {&copy->dest, &copy->data}) {
+    if (!o->expr.compiled()) continue;
+    ExprOperand* items = arena.allocateArray<ExprOperand>(o->expr.size);
+    if (items == nullptr) return fail(Error::OutOfMemory);
+    std::memcpy(static_cast<void*>(items), o->expr.items, o->expr.size * sizeof(ExprOperand));
+    o->expr.items = items;
+  }
+  out = copy;
+  return true;
+}
+
+// New or If of a named destination and an "x op y" expression: the operands become cells
+// and constants, and the record one of the x op y forms. False only when memory runs out;
+// the form stays general when the line has another shape.
+bool Machine::prepareBinary(const ParsedLine& p, Arena& arena, Instruction& ins) {
+  const Operand& data = p.data;
+  if (!p.has_data || !named(p.dest) || data.mode != AddrMode::literal || data.expr.size != 3) {
+    return true;
+  }
+  const Op op = data.expr.items[1].op;
+  const bool numeric = !isStringOp(op);
+  Form form;
+  if (p.op == Opcode::If) {
+    if (!numeric) return true;
+    form = Form::if_number;
+  } else {
+    form = numeric ? Form::new_number : op == Op::concat ? Form::new_concat : Form::new_compare;
+  }
+  const ExprOperand& right = data.expr.items[2];
+  const bool constant_right = numeric && right.kind == ExprOperand::Kind::literal;
+  if (constant_right) {
+    // A number written in the text is kept in the record itself.
+    asNumber(right.literal, ins.right_number);
+    form = form == Form::if_number ? Form::if_number_k : Form::new_number_k;
+  }
+  const Value* sides[2];
+  for (int k = 0; k < (constant_right ? 1 : 2); ++k) {
+    const ExprOperand& e = data.expr.items[k * 2];
+    if (e.kind == ExprOperand::Kind::variable) {
+      sides[k] = vars_.cell(e.variable.slot);
+      continue;
+    }
+    Value v = e.literal;
+    double d;
+    if (numeric && asNumber(v, d)) v = Value::ofFloat(d);
+    if (!constant(v, arena, sides[k])) return false;
+  }
+  ins.form = numeric ? numericForm(form, op) : form;
+  ins.expr_op = op;
+  ins.left = sides[0];
+  if (!constant_right) ins.right = sides[1];
+  if (p.op == Opcode::If) {
+    ins.id = p.dest.func;
+    ins.callee = &funcs_[p.dest.func];
+  } else {
+    ins.id = p.dest.slot;
+    if (numeric) ins.cell = vars_.cell(p.dest.slot);
+  }
+  return true;
+}
+
+bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) {
+  if (!intern(p)) return false;
+  ins.op = p.op;
+  ins.form = Form::general;
+  switch (p.op) {
+    case Opcode::New:
+      if (!prepareBinary(p, arena, ins)) return false;
+      if (ins.form == Form::general && p.has_data && named(p.dest) &&
+          p.data.mode == AddrMode::true_literal) {
+        if (!constant(p.data.value, arena, ins.left)) return false;
+        ins.form = Form::new_value;
+        ins.id = p.dest.slot;
+      }
+      break;
+    case Opcode::If:
+      if (!prepareBinary(p, arena, ins)) return false;
+      break;
+    case Opcode::Func:
+    case Opcode::Call:
+      if (named(p.dest)) {
+        ins.form = p.op == Opcode::Func ? Form::func : Form::call;
+        ins.id = p.dest.func;
+        ins.callee = &funcs_[p.dest.func];
+      }
+      break;
+    case Opcode::Escape:
+      if (named(p.dest)) {
+        ins.form = Form::escape;
+        ins.id = p.dest.escape;
+      }
+      break;
+    case Opcode::Return:
+      ins.form = Form::ret;
+      break;
+    case Opcode::End:
+      ins.form = Form::end;
+      break;
+  }
+  // The general form runs over the parsed line; a string form falls back on it when a name
+  // holds no value and stands for itself.
+  if (ins.form == Form::general || ins.form == Form::new_concat || ins.form == Form::new_compare) {
+    if (!kept) {
+      ins.parsed = &p;
+    } else if (!keepParsed(p, arena, ins.parsed)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Machine::record(const Instruction& ins) {
   if (!code_.push(ins)) return fail(Error::OutOfMemory);
   if (ins.op == Opcode::End) {
+    // The record before an End may be a self-call that reuses the frame. (A recording starts
+    // with its Func record, so there always is one.)
+    code_[code_.size() - 2].before_end = true;
     if (recording_depth_ == 0) {
       recording_ = false;
     } else {
@@ -263,52 +406,132 @@ Machine::Step Machine::interpret(const Instruction& ins) {
   return execute(ins);
 }
 
-// The hot shapes of New and If: a name written in the text and a numeric expression whose
-// variables hold numbers. False when the record is not of that shape; nothing has run then.
-[[gnu::always_inline]] inline bool Machine::numericFast(const Instruction& ins, Value& result) {
-  const NumericExpr& n = ins.data.numeric;
-  if (!n.valid || !named(ins.dest)) return false;
-  double l, r;
-  if (!numberOf(vars_, n.left, l) || !numberOf(vars_, n.right, r)) return false;
-  result = applyNumeric(n.op, l, r);
+// New name "x s++ y": straight into the destination's buffer, in place when x is the
+// destination itself.
+bool Machine::newConcat(const Instruction& ins) {
+  const Value& left = *ins.left;
+  const Value& right = *ins.right;
+  if (unset(left) || unset(right)) {
+    scratch_.reset();
+    return execNew(*ins.parsed);
+  }
+  char left_buf[value_text_capacity];
+  char right_buf[value_text_capacity];
+  const std::string_view l = valueToString(left, left_buf);
+  const std::string_view r = valueToString(right, right_buf);
+  if (l.size() + r.size() > str_max) return fail(Error::OutOfMemory);
+  return stored(vars_.concat(ins.id, l, r));
+}
+
+bool Machine::newCompare(const Instruction& ins) {
+  if (unset(*ins.left) || unset(*ins.right)) {
+    scratch_.reset();
+    return execNew(*ins.parsed);
+  }
+  // A comparison allocates nothing, so the working arena is not touched.
+  vars_.setNumber(ins.id, applyOp(temp_, ins.expr_op, *ins.left, *ins.right));
   return true;
 }
 
-[[gnu::always_inline]] inline Machine::Step Machine::execute(const Instruction& ins) {
-  Value result;
+bool Machine::newValue(const Instruction& ins) {
+  if (ins.left->type != Type::str) {
+    vars_.setNumber(ins.id, *ins.left);
+    return true;
+  }
+  return stored(vars_.set(ins.id, *ins.left));
+}
+
+// The numeric forms, `op` being the form's operator: a constant where the driver runs them.
+template <bool constant>
+[[gnu::always_inline]] inline bool Machine::newNumber(const Instruction& ins, Op op) {
+  double l, r;
+  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
+  *ins.cell = applyNumeric(op, l, r);
+  return true;
+}
+
+template <bool constant>
+[[gnu::always_inline]] inline bool Machine::ifNumber(const Instruction& ins, Op op, bool& holds) {
+  double l, r;
+  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
+  holds = numericHolds(op, l, r);
+  return true;
+}
+
+Machine::Step Machine::execute(const Instruction& ins) {
   bool ok = true;
-  switch (ins.op) {
-    case Opcode::New:
-      if (numericFast(ins, result)) {
-        vars_.setNumber(ins.dest.slot, result);
+  bool holds;
+  switch (ins.form) {
+    case Form::general:
+      return executeGeneral(ins);
+    case Form::end:  // a stray End in the main program
+      break;
+    case Form::ret:
+      return Step::returned;
+    case Form::func:
+      ok = execFunc(ins, ins.id);
+      break;
+    case Form::call:
+      ok = callFunction(ins.id);
+      break;
+    case Form::escape:
+      ok = execEscape(ins.id);
+      break;
+    case Form::new_compare:
+      ok = newCompare(ins);
+      break;
+    case Form::new_concat:
+      ok = newConcat(ins);
+      break;
+    case Form::new_value:
+      ok = newValue(ins);
+      break;
+    default:
+      if (ins.form < Form::new_number_k) {
+        ok = newNumber<false>(ins, ins.expr_op);
+      } else if (ins.form < Form::if_number) {
+        ok = newNumber<true>(ins, ins.expr_op);
+      } else if (ins.form < Form::if_number_k) {
+        ok = ifNumber<false>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
       } else {
-        ok = execNew(ins);
+        ok = ifNumber<true>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
       }
       break;
-    case Opcode::Escape:
-      ok = execEscape(ins);
+  }
+  return ok ? Step::next : Step::stopped;
+}
+
+Machine::Step Machine::executeGeneral(const Instruction& ins) {
+  const ParsedLine& p = *ins.parsed;
+  bool ok = true;
+  switch (p.op) {
+    case Opcode::New:
+      ok = execNew(p);
       break;
-    case Opcode::Func:
-      ok = execFunc(ins);
+    case Opcode::Escape: {
+      const Value name = nameOf(p.dest, false);
+      ok = name.failed() ? fail(name.error()) : execEscape(findEscape(name.text()));
       break;
+    }
+    case Opcode::Func: {
+      FuncId func;
+      ok = functionOf(p.dest, func) && execFunc(ins, func);
+      break;
+    }
     case Opcode::Call: {
       FuncId func;
-      ok = functionOf(ins.dest, func) && callFunction(func);
+      ok = functionOf(p.dest, func) && callFunction(func);
       break;
     }
     case Opcode::If: {
-      if (numericFast(ins, result)) {
-        if (isTrue(result)) ok = callFunction(ins.dest.func);
-        break;
-      }
       FuncId func;
       bool holds;
-      ok = functionOf(ins.dest, func) && condition(ins, holds) && (!holds || callFunction(func));
+      ok = functionOf(p.dest, func) && condition(p, holds) && (!holds || callFunction(func));
       break;
     }
     case Opcode::Return:
       return Step::returned;
-    case Opcode::End:  // a stray End in the main program
+    case Opcode::End:
       break;
   }
   return ok ? Step::next : Step::stopped;
@@ -381,11 +604,11 @@ bool Machine::functionOf(const Operand& operand, FuncId& func) {
   return stored(funcs_.intern(name.text(), func));
 }
 
-bool Machine::execNew(const Instruction& ins) {
+bool Machine::execNew(const ParsedLine& p) {
   SlotId dest;
-  if (!variableOf(ins.dest, dest)) return false;
-  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
-  const Operand& data = ins.data;
+  if (!variableOf(p.dest, dest)) return false;
+  if (!p.has_data) return fail(Error::UnknownAddressingMode);
+  const Operand& data = p.data;
   Value value;
   switch (data.mode) {
     case AddrMode::literal:
@@ -417,22 +640,14 @@ bool Machine::execNew(const Instruction& ins) {
   return stored(vars_.set(dest, value));
 }
 
-bool Machine::execEscape(const Instruction& ins) {
-  EscapeId index = ins.dest.escape;
-  if (!named(ins.dest)) {
-    const Value name = nameOf(ins.dest, false);
-    if (name.failed()) return fail(name.error());
-    index = findEscape(name.text());
-  }
+bool Machine::execEscape(EscapeId index) {
   if (index == no_escape) return fail(Error::UnknownEscape);
   const Escape& escape = escapeTable()[index];
   if ((escapes_ & groupBit(escape.group)) == 0) return fail(Error::UnknownEscape);
   return escape.run(*this);
 }
 
-bool Machine::execFunc(const Instruction& ins) {
-  FuncId func;
-  if (!functionOf(ins.dest, func)) return false;
+bool Machine::execFunc(const Instruction& ins, FuncId func) {
   if (stack_.empty()) {
     // The record already lives in the persistent arena (the driver saw the Func coming).
     recorded_func_ = func;
@@ -454,9 +669,9 @@ bool Machine::execFunc(const Instruction& ins) {
   return true;
 }
 
-bool Machine::condition(const Instruction& ins, bool& holds) {
-  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
-  const Operand& data = ins.data;
+bool Machine::condition(const ParsedLine& p, bool& holds) {
+  if (!p.has_data) return fail(Error::UnknownAddressingMode);
+  const Operand& data = p.data;
   Value v;
   switch (data.mode) {
     case AddrMode::literal:
@@ -514,37 +729,183 @@ bool Machine::findFuncEnd(std::uint64_t pc, std::uint64_t& end) {
   return fail(Error::InvalidFunction);
 }
 
-bool Machine::isTailCall(std::uint64_t pc) const {
-  return pc + 1 < code_.size() && code_[pc + 1].op == Opcode::End;
+bool Machine::isTailCall(std::uint64_t pc) const { return code_[pc].before_end; }
+
+// The driver switches on a form's number: the numeric forms beyond their blocks' first are
+// not named.
+constexpr unsigned label(Form form) { return static_cast<unsigned>(form); }
+
+// The four numeric forms of one operator, for the driver's switch: each runs with its
+// operator fixed, so that the operator's own switch folds away.
+#define ZANDLE_NUMERIC_CASES(OP)                                   \
+  case label(numericForm(Form::new_number, OP)):                   \
+    ZANDLE_COUNT();                                                \
+    if (!newNumber<false>(ins, OP)) goto stopped;                  \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::new_number_k, OP)):                 \
+    ZANDLE_COUNT();                                                \
+    if (!newNumber<true>(ins, OP)) goto stopped;                   \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::if_number, OP)):                    \
+    ZANDLE_COUNT();                                                \
+    if (!ifNumber<false>(ins, OP, holds)) goto stopped;            \
+    if (holds) break;                                              \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::if_number_k, OP)):                  \
+    ZANDLE_COUNT();                                                \
+    if (!ifNumber<true>(ins, OP, holds)) goto stopped;             \
+    if (holds) break;                                              \
+    ++ip;                                                          \
+    continue;
+
+// Instructions granted to the driver out of what is left under the cap.
+inline std::int64_t grant(std::uint64_t left) {
+  return left < INT64_MAX ? static_cast<std::int64_t>(left) : INT64_MAX;
 }
 
+// One more instruction against the cap.
+#define ZANDLE_COUNT()               \
+  do {                               \
+    if (--budget < 0) goto capped;   \
+  } while (false)
+
+// Runs the call stack down to empty. The running frame's place is kept in `ip` and written
+// back to the frame only where something may look at it: before a call, a general record
+// (which may move it), and a failure or halt (which reports it). The code is checked to
+// hold the place at entry and after a general record; from there on every step stays in
+// it: each recorded body ends with its End, a function's start is a record of its body and
+// a return goes to the record after a call, which is never the last of its body. The
+// instruction count is kept as what is left of the cap. (Exits are labels, not lambdas, so
+// that the place and the count stay in registers.)
 bool Machine::drive() {
   // While driving nothing is recorded, so the code does not grow and stays where it is.
   const Instruction* const code = code_.data();
   const std::uint64_t code_size = code_.size();
-  while (!stack_.empty()) {
-    const std::uint64_t pc = stack_.back().pc;
-    if (pc >= code_size) return fail(Error::InvalidPC);
-    const Instruction& ins = code[pc];
-    bool returned = ins.op == Opcode::End;
-    const std::size_t depth = stack_.size();
-    if (!returned) {
-      if (!countInstruction()) return false;
-      scratch_.reset();
-      const Step step = execute(ins);
-      if (step == Step::stopped) return false;
-      returned = step == Step::returned;
+  Frame* top = &stack_.back();
+  if (top->pc >= code_size) return fail(Error::InvalidPC);
+  const Instruction* ip = code + top->pc;
+  // A signed count is one instruction cheaper to test; a cap beyond its range is granted in
+  // parts.
+  std::int64_t granted = grant(instruction_cap_ - executed_);
+  std::int64_t budget = granted;
+  bool ok = false;
+  for (;;) {
+  resume:
+    const Instruction& ins = *ip;
+    bool holds;
+    switch (label(ins.form)) {
+      case label(Form::ret):
+        ZANDLE_COUNT();
+        [[fallthrough]];
+      case label(Form::end):
+        stack_.pop();
+        if (stack_.empty()) {
+          ok = true;
+          goto done;
+        }
+        top = &stack_.back();
+        ip = code + top->pc + 1;
+        continue;
+      ZANDLE_NUMERIC_CASES(Op::add)
+      ZANDLE_NUMERIC_CASES(Op::sub)
+      ZANDLE_NUMERIC_CASES(Op::mul)
+      ZANDLE_NUMERIC_CASES(Op::div)
+      ZANDLE_NUMERIC_CASES(Op::num_eq)
+      ZANDLE_NUMERIC_CASES(Op::num_ne)
+      ZANDLE_NUMERIC_CASES(Op::gt)
+      ZANDLE_NUMERIC_CASES(Op::lt)
+      case label(Form::call):
+        ZANDLE_COUNT();
+        break;
+      case label(Form::new_concat):
+        ZANDLE_COUNT();
+        if (!newConcat(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::new_compare):
+        ZANDLE_COUNT();
+        if (!newCompare(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::new_value):
+        ZANDLE_COUNT();
+        if (!newValue(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::general):
+      case label(Form::func):
+      case label(Form::escape): {
+        ZANDLE_COUNT();
+        const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
+        top->pc = pc;
+        scratch_.reset();
+        const std::size_t depth = stack_.size();
+        const Step step = execute(ins);
+        if (step == Step::stopped) goto done;
+        if (step == Step::returned) {
+          stack_.pop();
+          if (stack_.empty()) {
+            ok = true;
+            goto done;
+          }
+          top = &stack_.back();
+          ip = code + top->pc + 1;
+          continue;
+        }
+        top = &stack_.back();
+        // A call starts the new frame at its body; a nested Func moved this one past it.
+        if (stack_.size() == depth && top->pc == pc) {
+          ++ip;
+          continue;
+        }
+        if (top->pc >= code_size) {
+          fail(Error::InvalidPC);
+          goto done;
+        }
+        ip = code + top->pc;
+        continue;
+      }
+      default:
+        __builtin_unreachable();
     }
-    if (returned) {
-      stack_.pop();
-      if (stack_.empty()) return true;
-      stack_.back().pc += 1;
-      continue;
+    {
+      // The record at ip calls the function it names.
+      const FuncEntry& callee = *ins.callee;
+      if (!callee.defined) {
+        fail(Error::UnknownFunction);
+        goto stopped;
+      }
+      if (ins.before_end && top->func == ins.id) {
+        // The frame is reused. A self-call that is its body's first record goes on to the
+        // End instead, so such a body runs once.
+        ip = code + callee.start == ip ? ip + 1 : code + callee.start;
+        continue;
+      }
+      top->pc = static_cast<std::uint64_t>(ip - code);
+      if (!pushCall(ins.id, callee.start)) goto done;
+      top = &stack_.back();
+      ip = code + callee.start;
     }
-    if (stack_.size() != depth) continue;  // a call: the new frame starts at its body
-    if (stack_.back().pc == pc) stack_.back().pc = pc + 1;
   }
-  return true;
+capped:
+  executed_ += static_cast<std::uint64_t>(granted);
+  if (executed_ < instruction_cap_) {
+    granted = budget = grant(instruction_cap_ - executed_);
+    goto resume;  // the record has not run yet
+  }
+  capReached();
+  granted = budget = 0;
+stopped:
+  top->pc = static_cast<std::uint64_t>(ip - code);
+done:
+  executed_ += static_cast<std::uint64_t>(granted - budget);
+  return ok;
 }
+
+#undef ZANDLE_COUNT
+#undef ZANDLE_NUMERIC_CASES
 
 }  // namespace zandle::zndvm
