@@ -12,7 +12,7 @@ The recorded-code benchmark also prints bytes of peak memory per recorded line: 
 less an empty program's, over the lines recorded. Lua's 400,000 appends copy the whole
 string each time and take minutes, so they run once (RUN_ONCE) and are marked so.
 
-Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--list]
+Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--without PROGRAM] [--list]
 Needs lua5.4 (apt-get install lua5.4) for the reference figures.
 """
 
@@ -255,6 +255,8 @@ def main():
     parser.add_argument("--build", default="build")
     parser.add_argument("--rounds", type=int, default=0, help="override rounds per benchmark")
     parser.add_argument("--only", default="", help="run benchmarks whose name contains this")
+    parser.add_argument("--without", action="append", default=[],
+                        help="leave out a program (python, say); repeatable")
     parser.add_argument("--list", action="store_true")
     opts = parser.parse_args()
     build = os.path.abspath(opts.build)
@@ -274,7 +276,8 @@ def main():
             if opts.only and opts.only not in name:
                 continue
             languages = [l for l in languages
-                         if l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l))]
+                         if (l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l)))
+                         and (l == "lua" or l not in opts.without)]
             rounds = opts.rounds or rounds
             programs = generate()
             cmds = {}
