@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "arena.hpp"
+#include "bytes.hpp"
 #include "memory.hpp"
 #include "vec.hpp"
 
@@ -93,7 +94,7 @@ class InternTable {
       const NameId id = index_[i];
       if (id == 0) return i;
       const Entry& e = entry(id - 1);
-      if (e.hash == hash && e.name == name) return i;
+      if (e.hash == hash && sameBytes(e.name, name)) return i;
     }
   }
 

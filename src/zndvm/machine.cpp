@@ -232,7 +232,14 @@ bool Machine::intern(ParsedLine& p) {
   bool ok = true;
   switch (p.op) {
     case Opcode::New:
-      if (named(p.dest) || refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
+      if (named(p.dest) && p.data.expr.compiled() &&
+          p.data.expr.items[0].kind == ExprOperand::Kind::variable &&
+          sameBytes(p.data.expr.items[0].name(), p.dest.text)) {
+        // "x op ..." into x, the accumulator's shape: the expression interned the name.
+        p.dest.slot = p.data.expr.items[0].variable.slot;
+      } else if (named(p.dest) || refersToVariable(p.dest)) {
+        ok = vars_.intern(p.dest.text, p.dest.slot);
+      }
       if (p.data.mode == AddrMode::bare || refersToVariable(p.data)) {
         ok = ok && vars_.intern(p.data.text, p.data.slot);
       } else if (p.data.mode == AddrMode::true_literal) {

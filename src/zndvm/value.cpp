@@ -341,6 +341,15 @@ char* fillZeros(char* out, long n) {
 }  // namespace
 
 bool readFloat(std::string_view t, double& out) {
+  // Every float starts with a sign, a digit, a point, or the i of inf or the n of nan: names
+  // are turned away at their first byte.
+  if (t.empty()) return false;
+  switch (t[0]) {
+    case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
+      break;
+    default:
+      if (!isDec(t[0])) return false;
+  }
   std::size_t i = 0;
   bool negative = false;
   if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
