@@ -72,6 +72,7 @@ constexpr Form numericForm(Form block, Op op) {
                            static_cast<unsigned>(Op::add));
 }
 static_assert(numericForm(Form::new_number, Op::lt) < Form::new_number_k);
+static_assert(numericForm(Form::if_number_k, Op::lt) == Form::last);
 
 // Where a function's body starts, in the code; stays where it is for the machine's lifetime.
 struct FuncEntry {
