@@ -57,6 +57,13 @@ enum class Form : std::uint8_t {
   new_compare,  // New name "x op y", op a string comparison
   new_concat,   // New name "x s++ y"
   new_value,    // New name 'text'
+  // New x "y op k" (op arithmetic) right before If f "x cmp k": the counter-and-test shape
+  // of a loop, run as one step so that the test takes the new value from a register. It is
+  // the New's record; the If's record stays as it was and follows it. Counters add or
+  // subtract, so those two have forms of their own.
+  add_then_if,
+  sub_then_if,
+  new_then_if,
   // New name "x op y" and If name "x op y" with op numeric, x and y cells or constants; the
   // _k forms have y a number written in the text, kept in the record. Each is a block of
   // forms, one per numeric operator (numericForm), so that running one decides nothing.

@@ -57,6 +57,14 @@ template <bool constant>
 
 inline bool unset(const Value& v) { return v.type == Type::failure; }
 
+// Whether an arithmetic New and the If after it form the counter-and-test shape: the If
+// compares the New's destination with a number written in the text.
+bool countsAndTests(const Instruction& step, const Instruction& test) {
+  return step.form >= Form::new_number_k && step.form < Form::if_number &&
+         step.expr_op >= Op::add && step.expr_op <= Op::div && test.form >= Form::if_number_k &&
+         test.left == step.cell;
+}
+
 // Whether the operand's own text is the name (bare or 'true literal'), or the name must be
 // computed when the line runs.
 inline bool named(const Operand& o) {
@@ -391,6 +399,14 @@ bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) 
 
 bool Machine::record(const Instruction& ins) {
   if (!code_.push(ins)) return fail(Error::OutOfMemory);
+  // The If can only be reached from the New: a record that the code jumps to follows a Func,
+  // a Call, an If or an End.
+  if (code_.size() >= 2 && countsAndTests(code_[code_.size() - 2], ins)) {
+    Instruction& step = code_[code_.size() - 2];
+    step.form = step.expr_op == Op::add   ? Form::add_then_if
+                : step.expr_op == Op::sub ? Form::sub_then_if
+                                          : Form::new_then_if;
+  }
   if (ins.op == Opcode::End) {
     // The record before an End may be a self-call that reuses the frame. (A recording starts
     // with its Func record, so there always is one.)
@@ -492,6 +508,11 @@ Machine::Step Machine::execute(const Instruction& ins) {
       break;
     case Form::new_value:
       ok = newValue(ins);
+      break;
+    case Form::add_then_if:  // its New alone; the If is the next record
+    case Form::sub_then_if:
+    case Form::new_then_if:
+      ok = newNumber<true>(ins, ins.expr_op);
       break;
     default:
       if (ins.form < Form::new_number_k) {
@@ -773,6 +794,28 @@ inline std::int64_t grant(std::uint64_t left) {
   return left < INT64_MAX ? static_cast<std::int64_t>(left) : INT64_MAX;
 }
 
+// The counter-and-test shape: both records are counted at once, unless the cap falls
+// between them or x is not a float, when the New runs alone and the If after it.
+#define ZANDLE_THEN_IF_CASE(FORM, OP)                                                        \
+  case label(FORM): {                                                                        \
+    const Instruction& test = ip[1];                                                         \
+    if (budget < 2 || ins.left->type != Type::float_) [[unlikely]] {                         \
+      ZANDLE_COUNT();                                                                        \
+      if (!newNumber<true>(ins, ins.expr_op)) goto stopped;                                  \
+      ++ip;                                                                                  \
+      continue;                                                                              \
+    }                                                                                        \
+    budget -= 2;                                                                             \
+    const Value value = applyNumeric(OP, ins.left->as.float_, ins.right_number);             \
+    *ins.cell = value;                                                                       \
+    ++ip;                                                                                    \
+    if (!numericHolds(test.expr_op, value.as.float_, test.right_number)) {                   \
+      ++ip;                                                                                  \
+      continue;                                                                              \
+    }                                                                                        \
+    break;                                                                                   \
+  }
+
 // One more instruction against the cap.
 #define ZANDLE_COUNT()               \
   do {                               \
@@ -827,6 +870,9 @@ bool Machine::drive() {
       case label(Form::call):
         ZANDLE_COUNT();
         break;
+      ZANDLE_THEN_IF_CASE(Form::add_then_if, Op::add)
+      ZANDLE_THEN_IF_CASE(Form::sub_then_if, Op::sub)
+      ZANDLE_THEN_IF_CASE(Form::new_then_if, ins.expr_op)
       case label(Form::new_concat):
         ZANDLE_COUNT();
         if (!newConcat(ins)) goto stopped;
@@ -880,19 +926,20 @@ bool Machine::drive() {
     }
     {
       // The record at ip calls the function it names.
-      const FuncEntry& callee = *ins.callee;
+      const Instruction& call = *ip;
+      const FuncEntry& callee = *call.callee;
       if (!callee.defined) {
         fail(Error::UnknownFunction);
         goto stopped;
       }
-      if (ins.before_end && top->func == ins.id) {
+      if (call.before_end && top->func == call.id) {
         // The frame is reused. A self-call that is its body's first record goes on to the
         // End instead, so such a body runs once.
         ip = code + callee.start == ip ? ip + 1 : code + callee.start;
         continue;
       }
       top->pc = static_cast<std::uint64_t>(ip - code);
-      if (!pushCall(ins.id, callee.start)) goto done;
+      if (!pushCall(call.id, callee.start)) goto done;
       top = &stack_.back();
       ip = code + callee.start;
     }
@@ -913,6 +960,7 @@ done:
 }
 
 #undef ZANDLE_COUNT
+#undef ZANDLE_THEN_IF_CASE
 #undef ZANDLE_NUMERIC_CASES
 
 }  // namespace zandle::zndvm
