@@ -3,10 +3,11 @@
 number of live variables, of defined functions, the call depth and the length of a string
 being built grow from 10 to 1,000,000.
 
-- live variables: N variables are made, then a counting loop runs; time per iteration of
-  the loop. (Lua's counter is a global too, looked up in the table that holds the N.)
-- defined functions: N functions are defined, then a loop calls the last one; time per
-  iteration.
+- live variables: N variables are made, then a counting loop runs (2,000,000 times, or 10 N
+  when that is more); time per iteration of the loop. (Lua's counter is a global too,
+  looked up in the table that holds the N.)
+- defined functions: N functions are defined, then a loop calls the last one (as often);
+  time per iteration.
 - call depth: a function recurses N deep (not a tail call) and unwinds, repeated so that
   there are 2,000,000 calls in all; time per call.
 - string length: a string is built by N appends of one byte, repeated so that there are
@@ -40,17 +41,17 @@ PRINT = "New __Escape_std.io.print_ARG0 'i'\nEscape std.io.print\n"
 # ---------------------------------------------------------------------------------------
 # Programs: each returns (zndvm text, lua text) for size n, with the timed work or without.
 
-def variables(n, work):
+def variables(n, work, loop):
     zndvm = ("New k '0'\nFunc make\nNew name \"v s++ k\"\nNew <name> '0'\nNew k \"k + 1\"\n"
              f"If make \"k < {n}\"\nEnd\nCall make\nNew i '0'\n")
     lua = f"for k = 0, {n - 1} do _G['v' .. k] = 0 end\ni = 0\n"
     if work:
-        zndvm += f"Func loop\nNew i \"i + 1\"\nIf loop \"i < {LOOP}\"\nEnd\nCall loop\n"
-        lua += f"while i < {LOOP} do\n  i = i + 1\nend\n"
+        zndvm += f"Func loop\nNew i \"i + 1\"\nIf loop \"i < {loop}\"\nEnd\nCall loop\n"
+        lua += f"while i < {loop} do\n  i = i + 1\nend\n"
     return zndvm + PRINT, lua + "print(i)\n"
 
 
-def functions(n, work):
+def functions(n, work, loop):
     zndvm = "".join(f"Func f{k}\nEnd\n" for k in range(n)) + "New i '0'\n"
     # A Lua function may hold at most 2^17 - 1 functions, so they are made in groups.
     group = 100_000
@@ -61,16 +62,16 @@ def functions(n, work):
         lua.append("end)()")
     lua = "\n".join(lua) + "\nlocal i = 0\n"
     if work:
-        zndvm += (f"Func loop\nCall f{n - 1}\nNew i \"i + 1\"\nIf loop \"i < {LOOP}\"\nEnd\n"
+        zndvm += (f"Func loop\nCall f{n - 1}\nNew i \"i + 1\"\nIf loop \"i < {loop}\"\nEnd\n"
                   "Call loop\n")
-        lua += f"while i < {LOOP} do\n  f{n - 1}()\n  i = i + 1\nend\n"
+        lua += f"while i < {loop} do\n  f{n - 1}()\n  i = i + 1\nend\n"
     return zndvm + PRINT, lua + "print(i)\n"
 
 
-def depth(n, work):
+def depth(n, work, loop):
     if not work:
         return "", ""
-    rounds = LOOP // n
+    rounds = loop // n
     zndvm = ("New i '0'\nFunc down\nNew d \"d + 1\"\n"
              f"If down \"d < {n}\"\nNew d \"d - 1\"\nEnd\n"
              "Func again\nNew d '0'\nCall down\nNew i \"i + 1\"\n"
@@ -81,10 +82,10 @@ def depth(n, work):
     return zndvm + PRINT, lua + "print(i)\n"
 
 
-def strings(n, work):
+def strings(n, work, loop):
     if not work:
         return "", ""
-    rounds = LOOP // n
+    rounds = loop // n
     zndvm = ("New x 'x'\nNew i '0'\nFunc build\nNew s \"s s++ x\"\nNew j \"j + 1\"\n"
              f"If build \"j < {n}\"\nEnd\n"
              "Func again\nNew s ''\nNew j '0'\nCall build\nNew i \"i + 1\"\n"
@@ -95,11 +96,13 @@ def strings(n, work):
     return zndvm + PRINT, lua + "print(i)\n"
 
 
+# name, generator, iterations timed at size n: the loops after a setup of n things run at
+# least 10 n times, so that the setup's own variation stays small beside them.
 DIMENSIONS = [
-    ("live variables", variables),
-    ("defined functions", functions),
-    ("call depth", depth),
-    ("string length", strings),
+    ("live variables", variables, lambda n: max(LOOP, 10 * n)),
+    ("defined functions", functions, lambda n: max(LOOP, 10 * n)),
+    ("call depth", depth, lambda n: LOOP),
+    ("string length", strings, lambda n: LOOP),
 ]
 
 
@@ -155,7 +158,7 @@ def main():
           f"{'lua ns/it':>11} {'peak KB':>9}")
     with tempfile.TemporaryDirectory(prefix="zandle-scaling-") as work:
         peak_rss = build_peak_rss(work)
-        for dim_name, generate in DIMENSIONS:
+        for dim_name, generate, iterations in DIMENSIONS:
             if opts.only and opts.only not in dim_name:
                 continue
             stopped = {lang: False for lang in commands}
@@ -163,13 +166,14 @@ def main():
                 if n > opts.max:
                     break
                 cells = {}
+                loop = iterations(n)
                 for lang_index, lang in enumerate(commands):
                     if stopped[lang]:
                         cells[lang] = "not run"
                         continue
                     paths = {}
                     for work_flag in (False, True):
-                        text = generate(n, work_flag)[lang_index]
+                        text = generate(n, work_flag, loop)[lang_index]
                         path = os.path.join(work, f"{lang}-{work_flag}.{'znd' if lang == 'zndvm' else 'lua'}")
                         with open(path, "w") as f:
                             f.write(text)
@@ -196,7 +200,7 @@ def main():
                     t_with = statistics.median(t for t, _ in runs[True])
                     t_without = statistics.median(t for t, _ in runs[False])
                     peak = statistics.median(m for _, m in runs[True])
-                    per_iteration = max(t_with - t_without, 0.0) / LOOP * 1e9
+                    per_iteration = max(t_with - t_without, 0.0) / loop * 1e9
                     cells[lang] = f"{per_iteration:11.1f} {peak:9.0f}"
                 row = " | ".join(f"{cells[l]:>21}" for l in commands)
                 print(f"{dim_name:18} {n:>9} | {row}", flush=True)
