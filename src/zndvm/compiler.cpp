@@ -122,7 +122,6 @@ Error tokenize(std::string_view line, Vec<std::string_view>& tokens) {
 
 Error compileLine(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
                   ParsedLine& ins) {
-  ins = ParsedLine{};
   if (!opcodeOf(tokens[0], ins.op)) return Error::UnknownInstruction;
   if (tokens.size() >= 4) {
     if (Error e = compileOperand(tokens[2], tokens[3], arena, vars, ins.dest); e != Error::ok) return e;

@@ -22,10 +22,10 @@ inline constexpr std::string_view marker_pointer = "/////";
 // line. Fails with UnterminatedString or OutOfMemory.
 Error tokenize(std::string_view line, Vec<std::string_view>& tokens);
 
-// Parses a tokenized line into `out`, compiling literal-mode operands into `arena`. Operand
-// texts are views of the line, which must live as long as the result. Fails with
-// UnknownInstruction, UnknownAddressingMode or OutOfMemory. A line without tokens must not
-// be passed.
+// Parses a tokenized line into `out`, which must be as a ParsedLine is made, compiling
+// literal-mode operands into `arena`. Operand texts are views of the line, which must live
+// as long as the result. Fails with UnknownInstruction, UnknownAddressingMode or
+// OutOfMemory. A line without tokens must not be passed.
 Error compileLine(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
                   ParsedLine& out);
 

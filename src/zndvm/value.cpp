@@ -375,6 +375,13 @@ bool readFloat(std::string_view t, double& out) {
 
 Value parseValue(std::string_view text) {
   if (text.empty()) return Value::ofStr(text);
+  if (text.size() <= 19) {
+    // Plain digits, the usual number in a program: nineteen of them cannot overflow a word.
+    std::uint64_t word = 0;
+    std::size_t i = 0;
+    while (i < text.size() && isDec(text[i])) word = word * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+    if (i == text.size()) return Value::ofWord(word);
+  }
   if (text[0] == '-') {
     auto r = parseI64(text);
     if (r.status == DecimalStatus::ok) return Value::ofSword(r.value);
