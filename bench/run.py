@@ -4,9 +4,15 @@
 Every benchmark is a set of equivalent programs, one per language. They run interleaved,
 round after round, in one process of this script, so that a slow moment of the machine
 hits all of them alike; the table gives medians of wall time and of peak resident memory,
-and the ratio of each program to Lua's figure from the same run.
+and the ratio of each program to Lua's figure from the same run. Lua runs each program
+twice: as "lua" with global variables (the ratios are to this one) and as "lua-local"
+with local variables, the style Lua code is usually written in.
 
-Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--list]
+The recorded-code benchmark also prints bytes of peak memory per recorded line: its peak
+less an empty program's, over the lines recorded. Lua's 400,000 appends copy the whole
+string each time and take minutes, so they run once (RUN_ONCE) and are marked so.
+
+Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--without PROGRAM] [--list]
 Needs lua5.4 (apt-get install lua5.4) for the reference figures.
 """
 
@@ -60,7 +66,8 @@ def counting_loop():
              "Call loop\nNew __Escape_std.io.print_ARG0 'i'\nEscape std.io.print\n")
     lua = "i = 0\nwhile i < 10000000 do\n  i = i + 1\nend\nprint(i)\n"
     py = "i = 0\nwhile i < 10000000:\n    i = i + 1\nprint(i)\n"
-    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "lua-local": (".lua", localized(lua)),
+            "python": (".py", py)}
 
 
 def function_calls():
@@ -70,9 +77,12 @@ def function_calls():
              "Call loop\nNew __Escape_std.io.print_ARG0 'n'\nEscape std.io.print\n")
     lua = ("n = 0\ni = 0\nfunction inc()\n  n = n + 1\nend\n"
            "while i < 1000000 do\n  inc()\n  i = i + 1\nend\nprint(n)\n")
+    lua_local = ("local n = 0\nlocal i = 0\nlocal function inc()\n  n = n + 1\nend\n"
+                 "while i < 1000000 do\n  inc()\n  i = i + 1\nend\nprint(n)\n")
     py = ("n = 0\ni = 0\ndef inc():\n    global n\n    n = n + 1\n"
           "while i < 1000000:\n    inc()\n    i = i + 1\nprint(n)\n")
-    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "lua-local": (".lua", lua_local),
+            "python": (".py", py)}
 
 
 def concatenation():
@@ -82,9 +92,11 @@ def concatenation():
              "New __Escape_std.io.print_ARG0 's'\nEscape std.io.print\n")
     lua = ("a = 'hello'\nb = 'world'\ni = 0\nwhile i < 200000 do\n  s = a .. b\n"
            "  t = string.sub(s, 1, #a) == a\n  i = i + 1\nend\nprint(s)\n")
+    lua_local = "local s, t\n" + localized(lua)
     py = ("a = 'hello'\nb = 'world'\ni = 0\nwhile i < 200000:\n    s = a + b\n"
           "    t = s.startswith(a)\n    i = i + 1\nprint(s)\n")
-    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "python": (".py", py)}
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "lua-local": (".lua", lua_local),
+            "python": (".py", py)}
 
 
 def straight_line():
@@ -97,7 +109,9 @@ def straight_line():
         lua.append(f"{v} = {v} + 1")
     zndvm += ["New __Escape_std.io.print_ARG0 'x'", "Escape std.io.print"]
     lua.append("print(x)")
-    return {"zndvm": (".znd", "\n".join(zndvm) + "\n"), "lua": (".lua", "\n".join(lua) + "\n"),
+    lua_text = "\n".join(lua) + "\n"
+    return {"zndvm": (".znd", "\n".join(zndvm) + "\n"), "lua": (".lua", lua_text),
+            "lua-local": (".lua", localized(lua_text)),
             "python": (".py", "\n".join(lua[:-1]) + "\nprint(x)\n")}
 
 
@@ -119,21 +133,65 @@ def substring_worst_case():
             "lua": (".lua", lua)}
 
 
+def appending():
+    """400,000 appends of one byte to the variable that is also the left operand."""
+    zndvm = ("New s ''\nNew x 'x'\nNew i '0'\nFunc loop\nNew s \"s s++ x\"\nNew i \"i + 1\"\n"
+             "If loop \"i < 400000\"\nEnd\nCall loop\n"
+             "New __Escape_std.io.print_ARG0 's'\nEscape std.io.print\n")
+    lua = ("s = ''\nx = 'x'\ni = 0\nwhile i < 400000 do\n  s = s .. x\n  i = i + 1\nend\n"
+           "print(s)\n")
+    return {"zndvm": (".znd", zndvm), "lua": (".lua", lua), "lua-local": (".lua", localized(lua))}
+
+
+RECORDED_FUNCTIONS = 100_000
+
+
+def recorded_code():
+    """100,000 three-line functions, recorded and never called."""
+    zndvm, lua = [], []
+    for k in range(RECORDED_FUNCTIONS):
+        zndvm += [f"Func f{k}", 'New x "x + 1"', "End"]
+        lua += [f"function f{k}()", "  x = x + 1", "end"]
+    return {"zndvm": (".znd", "\n".join(zndvm) + "\n"), "lua": (".lua", "\n".join(lua) + "\n")}
+
+
 def empty_program():
     return {"vm": (".znd", ""), "zndvm": (".znd", ""), "lua": (".lua", ""),
             "python": (".py", "")}
 
 
+def localized(lua):
+    """The same Lua program with its variables local: each top-level assignment of a
+    variable not yet declared becomes a declaration."""
+    declared, out = set(), []
+    for line in lua.split("\n"):
+        name = line.split(" = ", 1)[0] if " = " in line and not line.startswith(" ") else ""
+        if name.isidentifier() and name not in declared:
+            declared.add(name)
+            line = "local " + line
+        out.append(line)
+    return "\n".join(out)
+
+
 BENCHMARKS = [
     # name, generator, languages, rounds (default)
     ("vm: 1,000,000-line script", vm_million_lines, ["vm", "lua", "python"], 15),
-    ("zndvm: counting loop 10M", counting_loop, ["zndvm", "lua", "python"], 7),
-    ("zndvm: 1M function calls", function_calls, ["zndvm", "lua", "python"], 11),
-    ("zndvm: 200k concatenations", concatenation, ["zndvm", "lua", "python"], 21),
-    ("zndvm: 1,000,000-line program", straight_line, ["zndvm", "lua", "python"], 7),
+    ("zndvm: counting loop 10M", counting_loop, ["zndvm", "lua", "lua-local", "python"], 7),
+    ("zndvm: 1M function calls", function_calls, ["zndvm", "lua", "lua-local", "python"], 11),
+    ("zndvm: 200k concatenations", concatenation, ["zndvm", "lua", "lua-local", "python"], 21),
+    ("zndvm: 1,000,000-line program", straight_line, ["zndvm", "lua", "lua-local", "python"], 7),
+    ("zndvm: 400k appends", appending, ["zndvm", "lua", "lua-local"], 5),
+    ("zndvm: 100k recorded functions", recorded_code, ["zndvm", "lua"], 7),
     ("substring worst case", substring_worst_case, ["vm", "zndvm", "lua"], 3),
     ("start-up: empty program", empty_program, ["vm", "zndvm", "lua", "python"], 200),
 ]
+
+# Programs that run once, with neither warm-up nor rounds, time and memory from the one run:
+# Lua's appends copy the whole string each time and take minutes.
+RUN_ONCE = {("zndvm: 400k appends", "lua"), ("zndvm: 400k appends", "lua-local")}
+
+# Benchmarks whose memory is also given per line: name -> lines of the program that stay.
+PER_LINE = {"zndvm: 100k recorded functions": 3 * RECORDED_FUNCTIONS}
 
 
 # ---------------------------------------------------------------------------------------
@@ -143,7 +201,7 @@ def command(language, path, build):
         return [os.path.join(build, "vm"), path]
     if language == "zndvm":
         return [os.path.join(build, "zndvm"), path]
-    if language == "lua":
+    if language in ("lua", "lua-local"):
         return [shutil.which("lua5.4") or "lua5.4", path]
     if language == "python":
         return [sys.executable, path]
@@ -157,12 +215,16 @@ def run_once(cmd, measure_rss):
     own fork adds only a few pages where this runner's fork would add all of its memory."""
     with open(os.devnull, "wb") as null:
         if measure_rss:
+            # The launcher's own start adds about a millisecond: this time is only used
+            # for programs that run once for many seconds.
+            start = time.perf_counter()
             r = subprocess.run([PEAK_RSS] + cmd, stdin=subprocess.DEVNULL, stdout=null,
                                stderr=subprocess.PIPE)
+            elapsed = time.perf_counter() - start
             fields = dict(f.split("=") for f in r.stderr.decode().split()[-2:])
             if fields.get("status") != "0":
                 raise SystemExit(f"benchmark command failed: {' '.join(cmd)}")
-            return None, int(fields["peak_rss_kib"])
+            return elapsed, int(fields["peak_rss_kib"])
         start = time.perf_counter()
         proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=null, stderr=null)
         elapsed = time.perf_counter() - start
@@ -193,6 +255,8 @@ def main():
     parser.add_argument("--build", default="build")
     parser.add_argument("--rounds", type=int, default=0, help="override rounds per benchmark")
     parser.add_argument("--only", default="", help="run benchmarks whose name contains this")
+    parser.add_argument("--without", action="append", default=[],
+                        help="leave out a program (python, say); repeatable")
     parser.add_argument("--list", action="store_true")
     opts = parser.parse_args()
     build = os.path.abspath(opts.build)
@@ -204,7 +268,7 @@ def main():
         print("lua5.4 is missing (apt-get install lua5.4)", file=sys.stderr)
         return 1
 
-    print(f"{'benchmark':34} {'program':8} {'median':>10} {'ratio/lua':>9} "
+    print(f"{'benchmark':34} {'program':9} {'median':>10} {'ratio/lua':>9} "
           f"{'peak RSS':>10} {'ratio/lua':>9}")
     with tempfile.TemporaryDirectory(prefix="zandle-bench-") as work:
         build_peak_rss(work)
@@ -212,7 +276,8 @@ def main():
             if opts.only and opts.only not in name:
                 continue
             languages = [l for l in languages
-                         if l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l))]
+                         if (l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l)))
+                         and (l == "lua" or l not in opts.without)]
             rounds = opts.rounds or rounds
             programs = generate()
             cmds = {}
@@ -224,10 +289,16 @@ def main():
                 cmds[lang] = command(lang, path, build)
             times = {l: [] for l in languages}
             rss = {l: [] for l in languages}
-            for lang in languages:  # one warm-up run each
+            once = [l for l in languages if (name, l) in RUN_ONCE]
+            for lang in once:
+                t, m = run_once(cmds[lang], True)
+                times[lang].append(t)
+                rss[lang].append(m)
+            repeated = [l for l in languages if l not in once]
+            for lang in repeated:  # one warm-up run each
                 run_once(cmds[lang], False)
             for r in range(rounds):
-                order = languages[r % len(languages):] + languages[:r % len(languages)]
+                order = repeated[r % len(repeated):] + repeated[:r % len(repeated)]
                 for lang in order:
                     times[lang].append(run_once(cmds[lang], False)[0])
                     if r < 5:
@@ -237,8 +308,21 @@ def main():
             for lang in languages:
                 t = statistics.median(times[lang])
                 m = statistics.median(rss[lang])
-                print(f"{name:34} {lang:8} {t * 1000:8.2f}ms {t / lua_t:9.2f} "
-                      f"{m:8.0f}KB {m / lua_m:9.2f}", flush=True)
+                print(f"{name:34} {lang:9} {t * 1000:8.2f}ms {t / lua_t:9.2f} "
+                      f"{m:8.0f}KB {m / lua_m:9.2f}"
+                      + ("  (one run)" if lang in once else ""), flush=True)
+            if name in PER_LINE:
+                empty = empty_program()
+                for lang in languages:
+                    suffix, text = empty[lang]
+                    path = os.path.join(work, f"empty-{lang}{suffix}")
+                    with open(path, "w") as f:
+                        f.write(text)
+                    base = statistics.median(run_once(command(lang, path, build), True)[1]
+                                             for _ in range(5))
+                    per_line = (statistics.median(rss[lang]) - base) * 1024 / PER_LINE[name]
+                    print(f"{name:34} {lang:9} {per_line:8.0f} bytes of peak memory per line",
+                          flush=True)
     for prog in ("vm", "zndvm"):
         path = os.path.join(build, prog)
         if os.path.exists(path):

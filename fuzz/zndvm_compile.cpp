@@ -124,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       vars.set("t", Value::ofStr("12")) && vars.set("e", Value::ofStr(""));
   expect(stored, "zndvm: no room for the variables");
   Arena arena(memory, 4096), scratch(memory, 4096), temp(memory, 4096);
-  Instruction ins;
-  if (Error e = compileInstruction(tokens, arena, vars, ins); e != Error::ok) {
+  ParsedLine ins;
+  if (Error e = compileLine(tokens, arena, vars, ins); e != Error::ok) {
     expect(e == Error::UnknownInstruction || e == Error::UnknownAddressingMode,
            "zndvm compile: an unexpected failure");
     return 0;

@@ -29,4 +29,15 @@ constexpr std::string_view sliceFrom(std::string_view s, std::size_t pos) {
   return {s.data() + pos, s.size() - pos};
 }
 
+// Whether two byte strings are equal. Names and keywords are short, and comparing them here
+// costs less than the call the library's comparison makes.
+inline bool sameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 16) return std::memcmp(a.data(), b.data(), a.size()) == 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace zandle

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "bytes.hpp"
+
 namespace zandle {
 
 namespace {
@@ -45,7 +47,7 @@ std::size_t NameIndex::probe(std::string_view name, std::uint64_t hash) const {
     const NameId id = index_[i];
     if (id == 0) return i;
     const Entry& e = entry(id - 1);
-    if (e.hash == hash && e.name == name) return i;
+    if (e.hash == hash && sameBytes(e.name, name)) return i;
   }
 }
 

@@ -78,11 +78,13 @@ class InternTable {
  public:
   explicit InternTable(Memory& memory) : index_(memory, sizeof(Record)) {}
 
-  // The id of `name`, made with zeroed data when the name is new. False when memory runs
-  // out; the table is then as it was.
+  // The id of `name`, made with default data (Data{}) when the name is new. False when
+  // memory runs out; the table is then as it was.
   [[nodiscard]] bool intern(std::string_view name, NameId& id) {
     bool added;
-    return index_.intern(name, id, added);
+    if (!index_.intern(name, id, added)) return false;
+    if (added) ::new (static_cast<void*>(&(*this)[id])) Data{};
+    return true;
   }
 
   NameId find(std::string_view name) const { return index_.find(name); }

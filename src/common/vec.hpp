@@ -22,12 +22,7 @@ class Vec {
   Vec& operator=(const Vec&) = delete;
 
   [[nodiscard]] bool push(const T& value) {
-    if (size_ == capacity_) {
-      const T copy = value;  // `value` may live in the old buffer
-      if (!grow(size_ + 1)) return false;
-      data_[size_++] = copy;
-      return true;
-    }
+    if (size_ == capacity_) [[unlikely]] return pushGrowing(value);
     data_[size_++] = value;
     return true;
   }
@@ -99,6 +94,14 @@ class Vec {
   Memory& memory() const { return *memory_; }
 
  private:
+  // Apart, so that the common push is a store and an increment wherever it is inlined.
+  [[gnu::noinline]] bool pushGrowing(const T& value) {
+    const T copy = value;  // `value` may live in the old buffer
+    if (!grow(size_ + 1)) return false;
+    data_[size_++] = copy;
+    return true;
+  }
+
   // Doubles (at least) so that pushing is amortised constant time.
   bool grow(std::size_t needed) {
     std::size_t n = capacity_ < 8 ? 8 : capacity_ * 2;

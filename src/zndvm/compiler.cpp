@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/bytes.hpp"
+
 namespace zandle::zndvm {
 
 namespace {
@@ -51,7 +53,7 @@ constexpr std::size_t marker_max = nameLength(addr_mode_kind, marker_text, true)
 bool opcodeOf(std::string_view keyword, Opcode& op) {
   if (keyword.size() < keyword_min || keyword.size() > keyword_max) return false;
   for (const Keyword& k : opcode_kind) {
-    if (k.text == keyword) {
+    if (sameBytes(k.text, keyword)) {
       op = k.op;
       return true;
     }
@@ -62,7 +64,7 @@ bool opcodeOf(std::string_view keyword, Opcode& op) {
 bool modeOf(std::string_view marker, AddrMode& mode) {
   if (marker.size() < marker_min || marker.size() > marker_max) return false;
   for (const ModeMarker& m : addr_mode_kind) {
-    if (m.marker == marker) {
+    if (sameBytes(m.marker, marker)) {
       mode = m.mode;
       return true;
     }
@@ -118,9 +120,8 @@ Error tokenize(std::string_view line, Vec<std::string_view>& tokens) {
   return Error::ok;
 }
 
-Error compileInstruction(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
-                         Instruction& ins) {
-  ins = Instruction{};
+Error compileLine(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
+                  ParsedLine& ins) {
   if (!opcodeOf(tokens[0], ins.op)) return Error::UnknownInstruction;
   if (tokens.size() >= 4) {
     if (Error e = compileOperand(tokens[2], tokens[3], arena, vars, ins.dest); e != Error::ok) return e;

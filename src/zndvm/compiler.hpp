@@ -1,4 +1,4 @@
-// The line compiler: cuts a line into (text, mode marker) pairs and builds its Instruction.
+// The line compiler: cuts a line into (text, mode marker) pairs and builds its ParsedLine.
 // Lines are compiled one at a time, each just before it runs.
 #pragma once
 #include <string_view>
@@ -22,11 +22,11 @@ inline constexpr std::string_view marker_pointer = "/////";
 // line. Fails with UnterminatedString or OutOfMemory.
 Error tokenize(std::string_view line, Vec<std::string_view>& tokens);
 
-// Builds the record of a tokenized line into `ins`, compiling literal-mode operands into
-// `arena`. Operand texts are views of the line, which must live as long as the record. Fails
-// with UnknownInstruction, UnknownAddressingMode or OutOfMemory. A line without tokens must
-// not be passed.
-Error compileInstruction(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
-                         Instruction& ins);
+// Parses a tokenized line into `out`, which must be as a ParsedLine is made, compiling
+// literal-mode operands into `arena`. Operand texts are views of the line, which must live
+// as long as the result. Fails with UnknownInstruction, UnknownAddressingMode or
+// OutOfMemory. A line without tokens must not be passed.
+Error compileLine(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
+                  ParsedLine& out);
 
 }  // namespace zandle::zndvm

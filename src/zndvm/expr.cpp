@@ -16,18 +16,18 @@ std::size_t tokenCount(std::string_view text) {
   return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), ' '));
 }
 
+// Tokens are short: a plain scan costs less than a library search per token.
 template <class Fn>
 void forEachToken(std::string_view text, Fn fn) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t space = text.find(' ', start);
-    if (space == std::string_view::npos) {
-      fn(sliceFrom(text, start));
-      return;
+  const char* start = text.data();
+  const char* const end = start + text.size();
+  for (const char* p = start; p != end; ++p) {
+    if (*p == ' ') {
+      fn(std::string_view(start, static_cast<std::size_t>(p - start)));
+      start = p + 1;
     }
-    fn(slice(text, start, space - start));
-    start = space + 1;
   }
+  fn(std::string_view(start, static_cast<std::size_t>(end - start)));
 }
 
 // Empties the temp arena when an evaluator leaves.
@@ -191,37 +191,58 @@ bool compileExpression(Arena& arena, std::string_view text, Variables& vars, Com
   out = {};
   const std::size_t n = tokenCount(text);
   if (n % 2 == 0) return true;
-  bool well_formed = true;
-  std::size_t k = 0;
-  forEachToken(text, [&](std::string_view token) {
-    if (k++ % 2 == 1 && !isOperator(token)) well_formed = false;
-  });
-  if (!well_formed) return true;
-
-  // Checked before allocating, so a malformed text leaves nothing behind in the arena.
-  ExprOperand* items = arena.allocateArray<ExprOperand>(n);
+  // One pass reads every token, into a list on the stack when it is short (the usual case)
+  // and straight into the arena otherwise, once the operators are known to be in place. A
+  // malformed text leaves nothing behind in the arena, and no name of it is interned.
+  ExprOperand short_list[working_inline];
+  const bool is_short = n <= working_inline;
+  if (!is_short) {
+    std::size_t k = 0;
+    bool well_formed = true;
+    forEachToken(text, [&](std::string_view token) {
+      if (k++ % 2 == 1 && !isOperator(token)) well_formed = false;
+    });
+    if (!well_formed) return true;
+  }
+  ExprOperand* items = is_short ? short_list : arena.allocateArray<ExprOperand>(n);
   if (items == nullptr) return false;
-  k = 0;
-  bool interned = true;
+  std::size_t k = 0;
+  bool well_formed = true;
   forEachToken(text, [&](std::string_view token) {
-    ExprOperand* e = new (items + k) ExprOperand{};
+    if (!well_formed) return;
+    // Every field that is read is written below.
+    ExprOperand* e = new (items + k) ExprOperand;
     if (k++ % 2 == 1) {
+      const std::optional<Op> op = opKind(token);
+      if (!op) {
+        well_formed = false;
+        return;
+      }
       e->kind = ExprOperand::Kind::op;
-      e->op = *opKind(token);
+      e->op = *op;
       return;
     }
     const Value v = parseValue(token);
     if (v.type == Type::str) {
-      SlotId slot = no_slot;
-      interned = interned && vars.intern(token, slot);
       e->kind = ExprOperand::Kind::variable;
-      e->variable = ExprVariable{token.data(), token.size(), slot};
+      e->variable = ExprVariable{token.data(), token.size(), no_slot};
     } else {
       e->kind = ExprOperand::Kind::literal;
       e->literal = v;
     }
   });
-  if (!interned) return false;
+  if (!well_formed) return true;
+  if (is_short) {
+    items = arena.allocateArray<ExprOperand>(n);
+    if (items == nullptr) return false;
+    std::copy(short_list, short_list + n, items);
+  }
+  for (std::size_t i = 0; i < n; i += 2) {
+    ExprOperand& e = items[i];
+    if (e.kind == ExprOperand::Kind::variable && !vars.intern(e.name(), e.variable.slot)) {
+      return false;
+    }
+  }
   out = {items, n};
   return true;
 }

@@ -65,7 +65,7 @@ Value applyOp(Arena& temp, Op op, const Value& left, const Value& right);
 
 // A numeric operator on two doubles: arithmetic gives a float, a comparison the truth word
 // (a NaN compares unequal to everything). `op` must be numeric.
-inline Value applyNumeric(Op op, double l, double r) {
+[[gnu::always_inline]] inline Value applyNumeric(Op op, double l, double r) {
   switch (op) {
     case Op::add: return Value::ofFloat(l + r);
     case Op::sub: return Value::ofFloat(l - r);

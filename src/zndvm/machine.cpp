@@ -12,35 +12,57 @@ namespace zandle::zndvm {
 
 namespace {
 
-// A side of a numeric expression as a double; false when its variable is missing or holds a
-// str (the general evaluator then decides: text that reads as a number, or NotNumeric).
-inline bool numberOf(const Variables& vars, const NumericExpr::Side& side, double& out) {
-  if (side.slot == no_slot) {
-    out = side.constant;
-    return true;
-  }
-  const Value* v = vars.get(side.slot);
-  return v != nullptr && asNumber(*v, out);
+// A value that is not a float as a double: another number, or a str read by the float rule.
+// A cell without a value is no number (the name it would stand for never reads as one, or
+// the compiler would have made it a literal).
+[[gnu::noinline]] bool otherNumber(const Value& v, double* out) {
+  return asNumber(v, *out) || (v.type == Type::str && readFloat(v.text(), *out));
 }
 
-void prepareNumeric(Operand& operand) {
-  if (operand.mode != AddrMode::literal || operand.expr.size != 3) return;
-  const ExprOperand* items = operand.expr.items;
-  using Kind = ExprOperand::Kind;
-  if (isStringOp(items[1].op)) return;
-  NumericExpr& n = operand.numeric;
-  for (int k = 0; k < 2; ++k) {
-    const ExprOperand& e = items[k * 2];
-    NumericExpr::Side& side = k == 0 ? n.left : n.right;
-    if (e.kind == Kind::variable) {
-      side = {e.variable.slot, 0.0};
-    } else {
-      side = {no_slot, 0.0};
-      asNumber(e.literal, side.constant);
-    }
+// A cell or constant of a numeric form as a double; floats first, since arithmetic makes
+// them.
+[[gnu::always_inline]] inline bool numberIn(const Value& v, double& out) {
+  if (v.type == Type::float_) [[likely]] {
+    out = v.as.float_;
+    return true;
   }
-  n.op = items[1].op;
-  n.valid = true;
+  double other;
+  if (!otherNumber(v, &other)) return false;
+  out = other;
+  return true;
+}
+
+// The two numbers of an x op y form, y from the record when `constant` says it is there.
+template <bool constant>
+[[gnu::always_inline]] inline bool operandNumbers(const Instruction& ins, double& l, double& r) {
+  if (!numberIn(*ins.left, l)) return false;
+  if constexpr (constant) {
+    r = ins.right_number;
+    return true;
+  } else {
+    return numberIn(*ins.right, r);
+  }
+}
+
+// Whether a numeric condition prints as "0", without making its value.
+[[gnu::always_inline]] inline bool numericHolds(Op op, double l, double r) {
+  switch (op) {
+    case Op::lt: return l < r;
+    case Op::gt: return l > r;
+    case Op::num_eq: return l == r;
+    case Op::num_ne: return l != r;
+    default: return isTrue(applyNumeric(op, l, r));
+  }
+}
+
+inline bool unset(const Value& v) { return v.type == Type::failure; }
+
+// Whether an arithmetic New and the If after it form the counter-and-test shape: the If
+// compares the New's destination with a number written in the text.
+bool countsAndTests(const Instruction& step, const Instruction& test) {
+  return step.form >= Form::new_number_k && step.form < Form::if_number &&
+         step.expr_op >= Op::add && step.expr_op <= Op::div && test.form >= Form::if_number_k &&
+         test.left == step.cell;
 }
 
 // Whether the operand's own text is the name (bare or 'true literal'), or the name must be
@@ -56,94 +78,10 @@ inline bool refersToVariable(const Operand& o) {
 
 }  // namespace
 
-Machine::Machine(const Options& options)
-    : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
-      vars_(memory_),
-      funcs_(memory_),
-      sources_(memory_),
-      code_(memory_),
-      stack_(memory_),
-      stopped_text_(memory_),
-      stopped_source_(memory_),
-      persistent_(memory_, 4096),
-      line_(memory_, 1024),
-      scratch_(memory_, 1024),
-      temp_(memory_, 1024),
-      ctx_{vars_, scratch_, temp_},
-      tokens_(memory_),
-      output_(options.output),
-      input_(options.input != nullptr ? options.input : &stdinReader()),
-      instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
-      escapes_(memory_, options.escapes, findEscape),
-      host_error_(memory_) {}
-
 bool Machine::fail(Error e) {
   outcome_.ending = Ending::failed;
   outcome_.error = e;
   return false;
-}
-
-bool Machine::failAs(std::string_view host_error) {
-  host_error_.clear();
-  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
-  return fail(Error::HostError);
-}
-
-bool Machine::halt(HaltReason reason, std::string_view message, int status) {
-  (void)output_.write(message);  // the process ends either way
-  outcome_.ending = Ending::halted;
-  outcome_.reason = reason;
-  outcome_.status = status;
-  return false;
-}
-
-bool Machine::setArguments(std::span<const std::string_view> args) {
-  if (!vars_.set("VMARGC", Value::ofWord(args.size()))) return fail(Error::OutOfMemory);
-  char name[32] = "VMARG";
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    auto digits = formatU64(i, name + 5);
-    if (args[i].size() > str_max || !vars_.set(std::string_view(name, 5 + digits.size()), Value::ofStr(args[i]))) {
-      return fail(Error::OutOfMemory);
-    }
-  }
-  return true;
-}
-
-void Machine::beginRun() {
-  outcome_ = Outcome{};
-  stack_.clear();
-  recording_ = false;
-  recording_depth_ = 0;
-  recorded_func_ = no_func;
-  executed_ = 0;
-  stopped_ = false;
-  stopped_at_top_ = false;
-  source_ = no_name;
-  source_name_ = {};
-  line_number_ = 0;
-  line_text_ = {};
-}
-
-Outcome Machine::endRun() {
-  if (recording_ && recorded_func_ != no_func) {
-    // The text ended inside a function: the partial body is dropped and the name keeps its
-    // earlier meaning, so that no later call runs into whatever is recorded next.
-    code_.shrink(code_before_);
-    funcs_[recorded_func_] = replaced_;
-  }
-  recording_ = false;
-  if (outcome_.ending != Ending::finished) {
-    stopped_ = true;
-    stopped_at_top_ = stack_.empty();
-    stopped_line_ = line_number_;
-    stopped_text_.clear();
-    stopped_source_.clear();
-    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
-    // The top-level line, where the run stopped or where its outermost call was made.
-    // Without room for the copy the place is only the line's number.
-    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
-  }
-  return outcome_;
 }
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
@@ -167,81 +105,55 @@ bool Machine::runLine(std::string_view line) {
   if (tokens_.empty()) return true;
   // A line that is recorded (or starts a recording) lives as long as the machine: it is
   // copied, and its record points into the copy. Any other lives until it has run.
-  Arena* arena = &line_;
-  if (recording_ || tokens_[0] == "Func") {
+  const bool kept = recording_ || tokens_[0] == "Func";
+  if (kept) {
     if (!persistent_.copy(line, line)) return fail(Error::OutOfMemory);
     if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
-    arena = &persistent_;
-  } else {
-    line_.reset();
   }
+  // The line is compiled into the line arena; a kept record copies out what it needs.
+  line_.reset();
+  ParsedLine parsed;
+  if (Error e = compileLine(tokens_, line_, vars_, parsed); e != Error::ok) return fail(e);
   Instruction ins;
-  if (Error e = compileInstruction(tokens_, *arena, vars_, ins); e != Error::ok) return fail(e);
-  ins.text = line;
+  ins.text = line.data();
+  // A report shows at most this much of a longer line.
+  ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = line_number_;
-  if (!prepare(ins)) return false;
+  if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
   const Step step = interpret(ins);
   if (step == Step::stopped) return false;
   if (step == Step::returned) return fail(Error::Return);
   return stack_.empty() || drive();
 }
 
-Outcome Machine::call(std::string_view function) {
-  beginRun();
-  const FuncId func = funcs_.find(function);
-  if (func == no_func || !funcs_[func].defined) {
-    fail(Error::UnknownFunction);
-  } else if (pushCall(func, funcs_[func].start)) {
-    drive();
-  }
-  return endRun();
-}
-
-LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
-  const Instruction& ins = code_[pc];
-  return {sources_.name(funcs_[func].source), ins.line, ins.text};
-}
-
-LineRef Machine::failedAt() const {
-  if (!stopped_) return {};
-  if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
-  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
-}
-
-CallRef Machine::activeCall(std::size_t i) const {
-  const std::size_t k = stack_.size() - 1 - i;  // the frame, counted from the bottom
-  CallRef c{funcs_.name(stack_[k].func), {}};
-  if (k > 0) {
-    c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
-  } else if (stopped_line_ != 0) {
-    // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
-  }
-  return c;
-}
-
-bool Machine::prepare(Instruction& ins) {
-  prepareNumeric(ins.data);
+bool Machine::intern(ParsedLine& p) {
   bool ok = true;
-  switch (ins.op) {
+  switch (p.op) {
     case Opcode::New:
-      if (named(ins.dest) || refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
-      if (ins.data.mode == AddrMode::bare || refersToVariable(ins.data)) {
-        ok = ok && vars_.intern(ins.data.text, ins.data.slot);
-      } else if (ins.data.mode == AddrMode::true_literal) {
-        ins.data.value = parseValue(ins.data.text);
+      if (named(p.dest) && p.data.expr.compiled() &&
+          p.data.expr.items[0].kind == ExprOperand::Kind::variable &&
+          sameBytes(p.data.expr.items[0].name(), p.dest.text)) {
+        // "x op ..." into x, the accumulator's shape: the expression interned the name.
+        p.dest.slot = p.data.expr.items[0].variable.slot;
+      } else if (named(p.dest) || refersToVariable(p.dest)) {
+        ok = vars_.intern(p.dest.text, p.dest.slot);
+      }
+      if (p.data.mode == AddrMode::bare || refersToVariable(p.data)) {
+        ok = ok && vars_.intern(p.data.text, p.data.slot);
+      } else if (p.data.mode == AddrMode::true_literal) {
+        p.data.value = parseValue(p.data.text);
       }
       break;
     case Opcode::Escape:
-      if (named(ins.dest)) ok = escapes_.resolve(ins.dest.text, ins.dest.escape);
-      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
+      if (named(p.dest)) ok = escapes_.resolve(p.dest.text, p.dest.escape);
+      else if (refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
       break;
     case Opcode::Func:
     case Opcode::Call:
     case Opcode::If:
-      if (named(ins.dest)) ok = funcs_.intern(ins.dest.text, ins.dest.func);
-      else if (refersToVariable(ins.dest)) ok = vars_.intern(ins.dest.text, ins.dest.slot);
-      if (refersToVariable(ins.data)) ok = ok && vars_.intern(ins.data.text, ins.data.slot);
+      if (named(p.dest)) ok = funcs_.intern(p.dest.text, p.dest.func);
+      else if (refersToVariable(p.dest)) ok = vars_.intern(p.dest.text, p.dest.slot);
+      if (refersToVariable(p.data)) ok = ok && vars_.intern(p.data.text, p.data.slot);
       break;
     case Opcode::Return:
     case Opcode::End:
@@ -250,9 +162,145 @@ bool Machine::prepare(Instruction& ins) {
   return stored(ok);
 }
 
+bool Machine::constant(Value value, Arena& arena, const Value*& out) {
+  Value* c = arena.allocateArray<Value>(1);
+  if (c == nullptr) return fail(Error::OutOfMemory);
+  *c = value;
+  out = c;
+  return true;
+}
+
+// A copy of the parsed line and its compiled expressions in `arena`; operand texts and the
+// names in the expressions are slices of the line, which the arena already holds.
+bool Machine::keepParsed(const ParsedLine& parsed, Arena& arena, const ParsedLine*& out) {
+  ParsedLine* copy = arena.allocateArray<ParsedLine>(1);
+  if (copy == nullptr) return fail(Error::OutOfMemory);
+  *copy = parsed;
+  for (Operand* o : {&copy->dest, &copy->data}) {
+    if (!o->expr.compiled()) continue;
+    ExprOperand* items = arena.allocateArray<ExprOperand>(o->expr.size);
+    if (items == nullptr) return fail(Error::OutOfMemory);
+    std::memcpy(static_cast<void*>(items), o->expr.items, o->expr.size * sizeof(ExprOperand));
+    o->expr.items = items;
+  }
+  out = copy;
+  return true;
+}
+
+// New or If of a named destination and an "x op y" expression: the operands become cells
+// and constants, and the record one of the x op y forms. False only when memory runs out;
+// the form stays general when the line has another shape.
+bool Machine::prepareBinary(const ParsedLine& p, Arena& arena, Instruction& ins) {
+  const Operand& data = p.data;
+  if (!p.has_data || !named(p.dest) || data.mode != AddrMode::literal || data.expr.size != 3) {
+    return true;
+  }
+  const Op op = data.expr.items[1].op;
+  const bool numeric = !isStringOp(op);
+  Form form;
+  if (p.op == Opcode::If) {
+    if (!numeric) return true;
+    form = Form::if_number;
+  } else {
+    form = numeric ? Form::new_number : op == Op::concat ? Form::new_concat : Form::new_compare;
+  }
+  const ExprOperand& right = data.expr.items[2];
+  const bool constant_right = numeric && right.kind == ExprOperand::Kind::literal;
+  if (constant_right) {
+    // A number written in the text is kept in the record itself.
+    asNumber(right.literal, ins.right_number);
+    form = form == Form::if_number ? Form::if_number_k : Form::new_number_k;
+  }
+  const Value* sides[2];
+  for (int k = 0; k < (constant_right ? 1 : 2); ++k) {
+    const ExprOperand& e = data.expr.items[k * 2];
+    if (e.kind == ExprOperand::Kind::variable) {
+      sides[k] = vars_.cell(e.variable.slot);
+      continue;
+    }
+    Value v = e.literal;
+    double d;
+    if (numeric && asNumber(v, d)) v = Value::ofFloat(d);
+    if (!constant(v, arena, sides[k])) return false;
+  }
+  ins.form = numeric ? numericForm(form, op) : form;
+  ins.expr_op = op;
+  ins.left = sides[0];
+  if (!constant_right) ins.right = sides[1];
+  if (p.op == Opcode::If) {
+    ins.id = p.dest.func;
+    ins.callee = &funcs_[p.dest.func];
+  } else {
+    ins.id = p.dest.slot;
+    if (numeric) ins.cell = vars_.cell(p.dest.slot);
+  }
+  return true;
+}
+
+bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) {
+  if (!intern(p)) return false;
+  ins.op = p.op;
+  ins.form = Form::general;
+  switch (p.op) {
+    case Opcode::New:
+      if (!prepareBinary(p, arena, ins)) return false;
+      if (ins.form == Form::general && p.has_data && named(p.dest) &&
+          p.data.mode == AddrMode::true_literal) {
+        if (!constant(p.data.value, arena, ins.left)) return false;
+        ins.form = Form::new_value;
+        ins.id = p.dest.slot;
+      }
+      break;
+    case Opcode::If:
+      if (!prepareBinary(p, arena, ins)) return false;
+      break;
+    case Opcode::Func:
+    case Opcode::Call:
+      if (named(p.dest)) {
+        ins.form = p.op == Opcode::Func ? Form::func : Form::call;
+        ins.id = p.dest.func;
+        ins.callee = &funcs_[p.dest.func];
+      }
+      break;
+    case Opcode::Escape:
+      if (named(p.dest)) {
+        ins.form = Form::escape;
+        ins.id = p.dest.escape;
+      }
+      break;
+    case Opcode::Return:
+      ins.form = Form::ret;
+      break;
+    case Opcode::End:
+      ins.form = Form::end;
+      break;
+  }
+  // The general form runs over the parsed line; a string form falls back on it when a name
+  // holds no value and stands for itself.
+  if (ins.form == Form::general || ins.form == Form::new_concat || ins.form == Form::new_compare) {
+    if (!kept) {
+      ins.parsed = &p;
+    } else if (!keepParsed(p, arena, ins.parsed)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Machine::record(const Instruction& ins) {
   if (!code_.push(ins)) return fail(Error::OutOfMemory);
+  // The If can only be reached from the New: a record that the code jumps to follows a Func,
+  // a Call, an If or an End.
+  if (code_.size() >= 2 && countsAndTests(code_[code_.size() - 2], ins)) {
+    Instruction& step = code_[code_.size() - 2];
+    step.form = step.expr_op == Op::add   ? Form::add_then_if
+                : step.expr_op == Op::sub ? Form::sub_then_if
+                                          : Form::new_then_if;
+  }
   if (ins.op == Opcode::End) {
+    // The record before an End may be a self-call that reuses the frame. (A recording starts
+    // with its Func record, so there always is one.)
+    code_[code_.size() - 2].before_end = true;
     if (recording_depth_ == 0) {
       recording_ = false;
     } else {
@@ -271,52 +319,140 @@ Machine::Step Machine::interpret(const Instruction& ins) {
   return execute(ins);
 }
 
-// The hot shapes of New and If: a name written in the text and a numeric expression whose
-// variables hold numbers. False when the record is not of that shape; nothing has run then.
-[[gnu::always_inline]] inline bool Machine::numericFast(const Instruction& ins, Value& result) {
-  const NumericExpr& n = ins.data.numeric;
-  if (!n.valid || !named(ins.dest)) return false;
-  double l, r;
-  if (!numberOf(vars_, n.left, l) || !numberOf(vars_, n.right, r)) return false;
-  result = applyNumeric(n.op, l, r);
+// New name "x s++ y": straight into the destination's buffer, in place when x is the
+// destination itself.
+bool Machine::newConcat(const Instruction& ins) {
+  const Value& left = *ins.left;
+  const Value& right = *ins.right;
+  if (unset(left) || unset(right)) {
+    scratch_.reset();
+    return execNew(*ins.parsed);
+  }
+  char left_buf[value_text_capacity];
+  char right_buf[value_text_capacity];
+  const std::string_view l = valueToString(left, left_buf);
+  const std::string_view r = valueToString(right, right_buf);
+  if (l.size() + r.size() > str_max) return fail(Error::OutOfMemory);
+  return stored(vars_.concat(ins.id, l, r));
+}
+
+bool Machine::newCompare(const Instruction& ins) {
+  if (unset(*ins.left) || unset(*ins.right)) {
+    scratch_.reset();
+    return execNew(*ins.parsed);
+  }
+  // A comparison allocates nothing, so the working arena is not touched.
+  vars_.setNumber(ins.id, applyOp(temp_, ins.expr_op, *ins.left, *ins.right));
   return true;
 }
 
-[[gnu::always_inline]] inline Machine::Step Machine::execute(const Instruction& ins) {
-  Value result;
+bool Machine::newValue(const Instruction& ins) {
+  if (ins.left->type != Type::str) {
+    vars_.setNumber(ins.id, *ins.left);
+    return true;
+  }
+  return stored(vars_.set(ins.id, *ins.left));
+}
+
+// The numeric forms, `op` being the form's operator: a constant where the driver runs them.
+template <bool constant>
+[[gnu::always_inline]] inline bool Machine::newNumber(const Instruction& ins, Op op) {
+  double l, r;
+  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
+  *ins.cell = applyNumeric(op, l, r);
+  return true;
+}
+
+template <bool constant>
+[[gnu::always_inline]] inline bool Machine::ifNumber(const Instruction& ins, Op op, bool& holds) {
+  double l, r;
+  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
+  holds = numericHolds(op, l, r);
+  return true;
+}
+
+Machine::Step Machine::execute(const Instruction& ins) {
   bool ok = true;
-  switch (ins.op) {
-    case Opcode::New:
-      if (numericFast(ins, result)) {
-        vars_.setNumber(ins.dest.slot, result);
+  bool holds;
+  switch (ins.form) {
+    case Form::general:
+      return executeGeneral(ins);
+    case Form::end:  // a stray End in the main program
+      break;
+    case Form::ret:
+      return Step::returned;
+    case Form::func:
+      ok = execFunc(ins, ins.id);
+      break;
+    case Form::call:
+      ok = callFunction(ins.id);
+      break;
+    case Form::escape:
+      ok = execEscape(ins.id);
+      break;
+    case Form::new_compare:
+      ok = newCompare(ins);
+      break;
+    case Form::new_concat:
+      ok = newConcat(ins);
+      break;
+    case Form::new_value:
+      ok = newValue(ins);
+      break;
+    case Form::add_then_if:  // its New alone; the If is the next record
+    case Form::sub_then_if:
+    case Form::new_then_if:
+      ok = newNumber<true>(ins, ins.expr_op);
+      break;
+    default:
+      if (ins.form < Form::new_number_k) {
+        ok = newNumber<false>(ins, ins.expr_op);
+      } else if (ins.form < Form::if_number) {
+        ok = newNumber<true>(ins, ins.expr_op);
+      } else if (ins.form < Form::if_number_k) {
+        ok = ifNumber<false>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
       } else {
-        ok = execNew(ins);
+        ok = ifNumber<true>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
       }
       break;
-    case Opcode::Escape:
-      ok = execEscape(ins);
+  }
+  return ok ? Step::next : Step::stopped;
+}
+
+Machine::Step Machine::executeGeneral(const Instruction& ins) {
+  const ParsedLine& p = *ins.parsed;
+  bool ok = true;
+  switch (p.op) {
+    case Opcode::New:
+      ok = execNew(p);
       break;
-    case Opcode::Func:
-      ok = execFunc(ins);
+    case Opcode::Escape: {
+      const Value name = nameOf(p.dest, false);
+      EscapeId id;
+      if (name.failed()) ok = fail(name.error());
+      else if (!escapes_.resolve(name.text(), id)) ok = fail(Error::OutOfMemory);
+      else ok = execEscape(id);
       break;
+    }
+    case Opcode::Func: {
+      FuncId func;
+      ok = functionOf(p.dest, func) && execFunc(ins, func);
+      break;
+    }
     case Opcode::Call: {
       FuncId func;
-      ok = functionOf(ins.dest, func) && callFunction(func);
+      ok = functionOf(p.dest, func) && callFunction(func);
       break;
     }
     case Opcode::If: {
-      if (numericFast(ins, result)) {
-        if (isTrue(result)) ok = callFunction(ins.dest.func);
-        break;
-      }
       FuncId func;
       bool holds;
-      ok = functionOf(ins.dest, func) && condition(ins, holds) && (!holds || callFunction(func));
+      ok = functionOf(p.dest, func) && condition(p, holds) && (!holds || callFunction(func));
       break;
     }
     case Opcode::Return:
       return Step::returned;
-    case Opcode::End:  // a stray End in the main program
+    case Opcode::End:
       break;
   }
   return ok ? Step::next : Step::stopped;
@@ -389,11 +525,11 @@ bool Machine::functionOf(const Operand& operand, FuncId& func) {
   return stored(funcs_.intern(name.text(), func));
 }
 
-bool Machine::execNew(const Instruction& ins) {
+bool Machine::execNew(const ParsedLine& p) {
   SlotId dest;
-  if (!variableOf(ins.dest, dest)) return false;
-  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
-  const Operand& data = ins.data;
+  if (!variableOf(p.dest, dest)) return false;
+  if (!p.has_data) return fail(Error::UnknownAddressingMode);
+  const Operand& data = p.data;
   Value value;
   switch (data.mode) {
     case AddrMode::literal:
@@ -425,13 +561,7 @@ bool Machine::execNew(const Instruction& ins) {
   return stored(vars_.set(dest, value));
 }
 
-bool Machine::execEscape(const Instruction& ins) {
-  EscapeId id = ins.dest.escape;
-  if (!named(ins.dest)) {
-    const Value name = nameOf(ins.dest, false);
-    if (name.failed()) return fail(name.error());
-    if (!escapes_.resolve(name.text(), id)) return fail(Error::OutOfMemory);
-  }
+bool Machine::execEscape(EscapeId id) {
   if (!escapes_.runnable(id)) return fail(Error::UnknownEscape);
   running_escape_ = id;
   const bool ok = escapes_.run(id, *this);
@@ -439,35 +569,9 @@ bool Machine::execEscape(const Instruction& ins) {
   return ok;
 }
 
-bool Machine::execFunc(const Instruction& ins) {
-  FuncId func;
-  if (!functionOf(ins.dest, func)) return false;
-  if (stack_.empty()) {
-    // The record already lives in the persistent arena (the driver saw the Func coming).
-    const NameId source = sourceId();
-    if (source == no_name) return fail(Error::OutOfMemory);
-    recorded_func_ = func;
-    replaced_ = funcs_[func];
-    code_before_ = code_.size();
-    if (!code_.push(ins)) return fail(Error::OutOfMemory);
-    funcs_[func] = FuncEntry{code_.size(), source, true};
-    recording_ = true;
-    recording_depth_ = 0;
-    return true;
-  }
-  // A Func inside a running body: its body was recorded along with the enclosing one, so it
-  // is defined in place and execution skips over it.
-  Frame& top = stack_.back();
-  std::uint64_t end;
-  if (!findFuncEnd(top.pc, end)) return false;
-  funcs_[func] = FuncEntry{top.pc + 1, funcs_[top.func].source, true};
-  top.pc = end + 1;
-  return true;
-}
-
-bool Machine::condition(const Instruction& ins, bool& holds) {
-  if (!ins.has_data) return fail(Error::UnknownAddressingMode);
-  const Operand& data = ins.data;
+bool Machine::condition(const ParsedLine& p, bool& holds) {
+  if (!p.has_data) return fail(Error::UnknownAddressingMode);
+  const Operand& data = p.data;
   Value v;
   switch (data.mode) {
     case AddrMode::literal:
@@ -512,50 +616,210 @@ bool Machine::pushCall(FuncId func, std::uint64_t pc) {
   return stored(stack_.push(Frame{pc, func}));
 }
 
-bool Machine::findFuncEnd(std::uint64_t pc, std::uint64_t& end) {
-  std::uint64_t depth = 1;
-  for (std::uint64_t i = pc + 1; i < code_.size(); ++i) {
-    if (code_[i].op == Opcode::Func) {
-      ++depth;
-    } else if (code_[i].op == Opcode::End && --depth == 0) {
-      end = i;
-      return true;
-    }
+bool Machine::isTailCall(std::uint64_t pc) const { return code_[pc].before_end; }
+
+// The driver switches on a form's number: the numeric forms beyond their blocks' first are
+// not named.
+constexpr unsigned label(Form form) { return static_cast<unsigned>(form); }
+
+// The four numeric forms of one operator, for the driver's switch: each runs with its
+// operator fixed, so that the operator's own switch folds away.
+#define ZANDLE_NUMERIC_CASES(OP)                                   \
+  case label(numericForm(Form::new_number, OP)):                   \
+    ZANDLE_COUNT();                                                \
+    if (!newNumber<false>(ins, OP)) goto stopped;                  \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::new_number_k, OP)):                 \
+    ZANDLE_COUNT();                                                \
+    if (!newNumber<true>(ins, OP)) goto stopped;                   \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::if_number, OP)):                    \
+    ZANDLE_COUNT();                                                \
+    if (!ifNumber<false>(ins, OP, holds)) goto stopped;            \
+    if (holds) break;                                              \
+    ++ip;                                                          \
+    continue;                                                      \
+  case label(numericForm(Form::if_number_k, OP)):                  \
+    ZANDLE_COUNT();                                                \
+    if (!ifNumber<true>(ins, OP, holds)) goto stopped;             \
+    if (holds) break;                                              \
+    ++ip;                                                          \
+    continue;
+
+// Instructions granted to the driver out of what is left under the cap.
+inline std::int64_t grant(std::uint64_t left) {
+  return left < INT64_MAX ? static_cast<std::int64_t>(left) : INT64_MAX;
+}
+
+// The counter-and-test shape: both records are counted at once, unless the cap falls
+// between them or x is not a float, when the New runs alone and the If after it.
+#define ZANDLE_THEN_IF_CASE(FORM, OP)                                                        \
+  case label(FORM): {                                                                        \
+    const Instruction& test = ip[1];                                                         \
+    if (budget < 2 || ins.left->type != Type::float_) [[unlikely]] {                         \
+      ZANDLE_COUNT();                                                                        \
+      if (!newNumber<true>(ins, ins.expr_op)) goto stopped;                                  \
+      ++ip;                                                                                  \
+      continue;                                                                              \
+    }                                                                                        \
+    budget -= 2;                                                                             \
+    const Value value = applyNumeric(OP, ins.left->as.float_, ins.right_number);             \
+    *ins.cell = value;                                                                       \
+    ++ip;                                                                                    \
+    if (!numericHolds(test.expr_op, value.as.float_, test.right_number)) {                   \
+      ++ip;                                                                                  \
+      continue;                                                                              \
+    }                                                                                        \
+    break;                                                                                   \
   }
-  return fail(Error::InvalidFunction);
-}
 
-bool Machine::isTailCall(std::uint64_t pc) const {
-  return pc + 1 < code_.size() && code_[pc + 1].op == Opcode::End;
-}
+// One more instruction against the cap.
+#define ZANDLE_COUNT()               \
+  do {                               \
+    if (--budget < 0) goto capped;   \
+  } while (false)
 
+// Runs the call stack down to empty. The running frame's place is kept in `ip` and written
+// back to the frame only where something may look at it: before a call, a general record
+// (which may move it), and a failure or halt (which reports it). The code is checked to
+// hold the place at entry and after a general record; from there on every step stays in
+// it: each recorded body ends with its End, a function's start is a record of its body and
+// a return goes to the record after a call, which is never the last of its body. The
+// instruction count is kept as what is left of the cap. (Exits are labels, not lambdas, so
+// that the place and the count stay in registers.)
 bool Machine::drive() {
   // While driving nothing is recorded, so the code does not grow and stays where it is.
   const Instruction* const code = code_.data();
   const std::uint64_t code_size = code_.size();
-  while (!stack_.empty()) {
-    const std::uint64_t pc = stack_.back().pc;
-    if (pc >= code_size) return fail(Error::InvalidPC);
-    const Instruction& ins = code[pc];
-    bool returned = ins.op == Opcode::End;
-    const std::size_t depth = stack_.size();
-    if (!returned) {
-      if (!countInstruction()) return false;
-      scratch_.reset();
-      const Step step = execute(ins);
-      if (step == Step::stopped) return false;
-      returned = step == Step::returned;
+  Frame* top = &stack_.back();
+  if (top->pc >= code_size) return fail(Error::InvalidPC);
+  const Instruction* ip = code + top->pc;
+  // A signed count is one instruction cheaper to test; a cap beyond its range is granted in
+  // parts.
+  std::int64_t granted = grant(instruction_cap_ - executed_);
+  std::int64_t budget = granted;
+  bool ok = false;
+  for (;;) {
+  resume:
+    const Instruction& ins = *ip;
+    bool holds;
+    switch (label(ins.form)) {
+      case label(Form::ret):
+        ZANDLE_COUNT();
+        [[fallthrough]];
+      case label(Form::end):
+        stack_.pop();
+        if (stack_.empty()) {
+          ok = true;
+          goto done;
+        }
+        top = &stack_.back();
+        ip = code + top->pc + 1;
+        continue;
+      ZANDLE_NUMERIC_CASES(Op::add)
+      ZANDLE_NUMERIC_CASES(Op::sub)
+      ZANDLE_NUMERIC_CASES(Op::mul)
+      ZANDLE_NUMERIC_CASES(Op::div)
+      ZANDLE_NUMERIC_CASES(Op::num_eq)
+      ZANDLE_NUMERIC_CASES(Op::num_ne)
+      ZANDLE_NUMERIC_CASES(Op::gt)
+      ZANDLE_NUMERIC_CASES(Op::lt)
+      case label(Form::call):
+        ZANDLE_COUNT();
+        break;
+      ZANDLE_THEN_IF_CASE(Form::add_then_if, Op::add)
+      ZANDLE_THEN_IF_CASE(Form::sub_then_if, Op::sub)
+      ZANDLE_THEN_IF_CASE(Form::new_then_if, ins.expr_op)
+      case label(Form::new_concat):
+        ZANDLE_COUNT();
+        if (!newConcat(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::new_compare):
+        ZANDLE_COUNT();
+        if (!newCompare(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::new_value):
+        ZANDLE_COUNT();
+        if (!newValue(ins)) goto stopped;
+        ++ip;
+        continue;
+      case label(Form::general):
+      case label(Form::func):
+      case label(Form::escape): {
+        ZANDLE_COUNT();
+        const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
+        top->pc = pc;
+        scratch_.reset();
+        const std::size_t depth = stack_.size();
+        const Step step = execute(ins);
+        if (step == Step::stopped) goto done;
+        if (step == Step::returned) {
+          stack_.pop();
+          if (stack_.empty()) {
+            ok = true;
+            goto done;
+          }
+          top = &stack_.back();
+          ip = code + top->pc + 1;
+          continue;
+        }
+        top = &stack_.back();
+        // A call starts the new frame at its body; a nested Func moved this one past it.
+        if (stack_.size() == depth && top->pc == pc) {
+          ++ip;
+          continue;
+        }
+        if (top->pc >= code_size) {
+          fail(Error::InvalidPC);
+          goto done;
+        }
+        ip = code + top->pc;
+        continue;
+      }
+      default:
+        __builtin_unreachable();
     }
-    if (returned) {
-      stack_.pop();
-      if (stack_.empty()) return true;
-      stack_.back().pc += 1;
-      continue;
+    {
+      // The record at ip calls the function it names.
+      const Instruction& call = *ip;
+      const FuncEntry& callee = *call.callee;
+      if (!callee.defined) {
+        fail(Error::UnknownFunction);
+        goto stopped;
+      }
+      if (call.before_end && top->func == call.id) {
+        // The frame is reused. A self-call that is its body's first record goes on to the
+        // End instead, so such a body runs once.
+        ip = code + callee.start == ip ? ip + 1 : code + callee.start;
+        continue;
+      }
+      top->pc = static_cast<std::uint64_t>(ip - code);
+      if (!pushCall(call.id, callee.start)) goto done;
+      top = &stack_.back();
+      ip = code + callee.start;
     }
-    if (stack_.size() != depth) continue;  // a call: the new frame starts at its body
-    if (stack_.back().pc == pc) stack_.back().pc = pc + 1;
   }
-  return true;
+capped:
+  executed_ += static_cast<std::uint64_t>(granted);
+  if (executed_ < instruction_cap_) {
+    granted = budget = grant(instruction_cap_ - executed_);
+    goto resume;  // the record has not run yet
+  }
+  capReached();
+  granted = budget = 0;
+stopped:
+  top->pc = static_cast<std::uint64_t>(ip - code);
+done:
+  executed_ += static_cast<std::uint64_t>(granted - budget);
+  return ok;
 }
+
+#undef ZANDLE_COUNT
+#undef ZANDLE_THEN_IF_CASE
+#undef ZANDLE_NUMERIC_CASES
 
 }  // namespace zandle::zndvm

@@ -111,7 +111,7 @@ class Machine {
 
   Step interpret(const Instruction& ins);
   Step execute(const Instruction& ins);  // interpret, when nothing is being recorded
-  bool numericFast(const Instruction& ins, Value& result);
+  Step executeGeneral(const Instruction& ins);
   bool drive();
   bool pushCall(FuncId func, std::uint64_t pc);
   bool findFuncEnd(std::uint64_t pc, std::uint64_t& end);
@@ -120,7 +120,11 @@ class Machine {
   void beginRun();
   Outcome endRun();
   bool runLine(std::string_view line);
-  bool prepare(Instruction& ins);
+  bool intern(ParsedLine& parsed);
+  bool prepare(ParsedLine& parsed, Arena& arena, bool kept, Instruction& ins);
+  bool prepareBinary(const ParsedLine& parsed, Arena& arena, Instruction& ins);
+  bool constant(Value value, Arena& arena, const Value*& out);
+  bool keepParsed(const ParsedLine& parsed, Arena& arena, const ParsedLine*& out);
   bool record(const Instruction& ins);
   LineRef placeOf(std::uint64_t pc, FuncId func) const;
 
@@ -130,19 +134,20 @@ class Machine {
   Value nameOf(const Operand& operand, bool use_compiled);
   bool variableOf(const Operand& operand, SlotId& slot);
   bool functionOf(const Operand& operand, FuncId& func);
-  bool condition(const Instruction& ins, bool& holds);
+  bool condition(const ParsedLine& parsed, bool& holds);
   bool callFunction(FuncId func);
   bool stored(bool ok) { return ok || fail(Error::OutOfMemory); }
 
-  bool execNew(const Instruction& ins);
-  bool execEscape(const Instruction& ins);
-  bool execFunc(const Instruction& ins);
-
-  struct FuncEntry {
-    std::uint64_t start;  // index of the first record of the body
-    NameId source;        // the text it came from, in sources_
-    bool defined;
-  };
+  bool execNew(const ParsedLine& parsed);
+  bool execEscape(EscapeId index);
+  bool execFunc(const Instruction& ins, FuncId func);
+  template <bool constant>
+  bool newNumber(const Instruction& ins, Op op);
+  template <bool constant>
+  bool ifNumber(const Instruction& ins, Op op, bool& holds);
+  bool newConcat(const Instruction& ins);
+  bool newCompare(const Instruction& ins);
+  bool newValue(const Instruction& ins);
 
   // Declared first: everything below allocates through it.
   Memory memory_;
@@ -176,16 +181,16 @@ class Machine {
     return source_;
   }
 
-  Arena persistent_;  // recorded lines, their records and compiled expressions
-  Arena line_;        // the record of the top-level line being run
+  Arena persistent_;  // recorded lines and what their records keep out of line
+  Arena line_;        // the line being compiled, and a top-level line's record
   Arena scratch_;     // one instruction's results
   Arena temp_;        // one evaluation's working memory
   EvalContext ctx_;
   Vec<std::string_view> tokens_;
 
-  bool countInstruction() {
-    return ++executed_ <= instruction_cap_ ||
-           halt(HaltReason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+  bool countInstruction() { return ++executed_ <= instruction_cap_ || capReached(); }
+  bool capReached() {
+    return halt(HaltReason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
   }
 
   Sink output_;

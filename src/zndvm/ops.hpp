@@ -50,11 +50,14 @@ inline constexpr OpSpelling op_spellings_3[] = {{"s++", Op::concat},
 inline constexpr std::span<const OpSpelling> op_kind[] = {op_spellings_1, op_spellings_2,
                                                           op_spellings_3};
 
-// The operator spelled exactly `token` (whole token, case-sensitive), if any.
+// The operator spelled exactly `token` (whole token, case-sensitive), if any. Spellings are
+// compared byte by byte: at three bytes at most, that is cheaper than a call.
 constexpr std::optional<Op> opKind(std::string_view token) {
   if (token.empty() || token.size() > std::size(op_kind)) return std::nullopt;
   for (const OpSpelling& s : op_kind[token.size() - 1]) {
-    if (s.text == token) return s.op;
+    std::size_t i = 0;
+    while (i < token.size() && s.text[i] == token[i]) ++i;
+    if (i == token.size()) return s.op;
   }
   return std::nullopt;
 }

@@ -341,6 +341,15 @@ char* fillZeros(char* out, long n) {
 }  // namespace
 
 bool readFloat(std::string_view t, double& out) {
+  // Every float starts with a sign, a digit, a point, or the i of inf or the n of nan: names
+  // are turned away at their first byte.
+  if (t.empty()) return false;
+  switch (t[0]) {
+    case '+': case '-': case '.': case 'i': case 'I': case 'n': case 'N':
+      break;
+    default:
+      if (!isDec(t[0])) return false;
+  }
   std::size_t i = 0;
   bool negative = false;
   if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
@@ -366,6 +375,13 @@ bool readFloat(std::string_view t, double& out) {
 
 Value parseValue(std::string_view text) {
   if (text.empty()) return Value::ofStr(text);
+  if (text.size() <= 19) {
+    // Plain digits, the usual number in a program: nineteen of them cannot overflow a word.
+    std::uint64_t word = 0;
+    std::size_t i = 0;
+    while (i < text.size() && isDec(text[i])) word = word * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+    if (i == text.size()) return Value::ofWord(word);
+  }
   if (text[0] == '-') {
     auto r = parseI64(text);
     if (r.status == DecimalStatus::ok) return Value::ofSword(r.value);

@@ -31,8 +31,14 @@ class Variables {
   // a str value's bytes likewise.
   const Value* get(SlotId id) const {
     const Slot& s = table_[id];
-    return s.defined ? &s.value : nullptr;
+    return s.value.type != Type::failure ? &s.value : nullptr;
   }
+
+  // The slot's value in place, for compiled code: slots never move, so a record can keep
+  // the pointer for the machine's lifetime. A slot without a value holds a failure. Only
+  // numbers may be written through it (setNumber's rule): a str must go through set, which
+  // gives the slot its own copy of the bytes.
+  Value* cell(SlotId id) { return &table_[id].value; }
 
   // Looks a name up without creating a slot.
   const Value* find(std::string_view name) const {
@@ -50,11 +56,14 @@ class Variables {
   }
 
   // Stores a number: no bytes to copy, and the slot keeps its buffer for a later string.
-  void setNumber(SlotId id, Value value) {
-    Slot& s = table_[id];
-    s.value = value;
-    s.defined = true;
-  }
+  void setNumber(SlotId id, Value value) { table_[id].value = value; }
+
+  // Stores the text `left` followed by `right` (together at most str_max bytes); either may
+  // be a slice of any slot's value, this one's included. When `left` is this slot's value or
+  // a prefix of it, `right` is written after it in place and the buffer grows in doubling
+  // steps, so building a string by appending takes time and memory linear in its length.
+  // False when memory runs out; the slot then keeps its old value.
+  [[nodiscard]] bool concat(SlotId id, std::string_view left, std::string_view right);
 
   std::string_view name(SlotId id) const { return table_.name(id); }
   std::size_t slotCount() const { return table_.count(); }
@@ -64,11 +73,14 @@ class Variables {
 
  private:
   struct Slot {
-    Value value;
-    char* bytes;
-    std::size_t capacity;
-    bool defined;
+    Value value = Value::failure(Error::UnknownVariable);  // no value yet
+    char* bytes = nullptr;
+    std::size_t capacity = 0;
   };
+
+  // Gives the slot a new buffer of `capacity` bytes holding `left` then `right`; the old
+  // buffer, which either may view, is released after the copy.
+  bool rebuild(Slot& s, std::size_t capacity, std::string_view left, std::string_view right);
 
   InternTable<Slot> table_;
   std::size_t value_capacity_ = 0;

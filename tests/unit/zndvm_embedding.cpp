@@ -166,6 +166,71 @@ TEST(ZndvmEmbedding, TheInstructionCapBelongsToOneRun) {
   EXPECT_EQ(m.failedAt().line, 6u);
 }
 
+// Every line counts, recorded ones included; an End that returns does not. The loop's run
+// is 1 + 4 + 1 + 2 * 10 instructions.
+TEST(ZndvmEmbedding, TheCapIsExactInsideFunctions) {
+  const std::string loop = "New i '0'\nFunc loop\nNew i \"i + 1\"\nIf loop \"i < 10\"\nEnd\nCall loop\n";
+  for (std::uint64_t cap : {26u, 25u, 7u, 8u, 9u, 10u}) {
+    StringSink out;
+    Machine m(Options{.output = out.sink(), .instruction_cap = cap});
+    const Outcome o = m.run(loop);
+    const Value* i = m.vars().find("i");
+    ASSERT_NE(i, nullptr) << cap;
+    if (cap == 26) {
+      EXPECT_EQ(o.ending, Ending::finished);
+      EXPECT_EQ(i->as.float_, 10.0);
+      continue;
+    }
+    EXPECT_EQ(o.reason, HaltReason::instruction_cap) << cap;
+    // The instruction past the cap does not run: the 26th is the last If, the 8th the first
+    // If, the 9th the second New, the 10th the second If, the 11th the third New. (From the
+    // second pass on, the New and the If are run as one step unless the cap falls between.)
+    EXPECT_EQ(m.failedAt().line, cap == 8 || cap == 10 ? 3u : 4u) << cap;
+    EXPECT_EQ(i->as.float_, cap == 25 ? 10.0 : cap >= 9 ? 2.0 : 1.0) << cap;
+    EXPECT_EQ(m.activeCallCount(), 1u);
+  }
+}
+
+TEST(ZndvmEmbedding, ACounterAndTestThatFailsIsLocatedAtTheTest) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  EXPECT_EQ(m.run("New i '0.5'\nFunc f\nNew i \"i + 1\"\nIf g \"i < 5\"\nEnd\nCall f\n").error,
+            Error::UnknownFunction);
+  EXPECT_EQ(m.failedAt().line, 4u);
+  EXPECT_EQ(m.vars().find("i")->as.float_, 1.5);
+}
+
+TEST(ZndvmEmbedding, AFailureOfAPreparedLineIsLocated) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  const std::string program =
+      "New s 'text'\nNew n '1'\nFunc f\nNew n \"n * 2\"\nIf f \"n < 8\"\nNew n \"s + 1\"\nEnd\nCall f\n";
+  EXPECT_EQ(m.run(program, "p.znd").error, Error::NotNumeric);
+  EXPECT_EQ(m.failedAt().line, 6u);
+  EXPECT_EQ(m.failedAt().text, "New n \"s + 1\"");
+  // The If recursed twice before the failing line: three frames of f.
+  EXPECT_EQ(m.activeCallCount(), 3u);
+  EXPECT_EQ(m.activeCall(0).called_from.line, 5u);
+  EXPECT_EQ(m.activeCall(2).called_from.line, 8u);
+  EXPECT_EQ(m.vars().find("n")->as.float_, 8.0);
+}
+
+// Doubling a string in place until the cap stops it: the failed append leaves the last
+// string whole.
+TEST(ZndvmEmbedding, AnAppendBeyondTheCapKeepsTheOldString) {
+  StringSink out;
+  Machine m(Options{.output = out.sink(), .memory_cap = 4u << 20});
+  Outcome o = m.run("New s 'abc'\nFunc double\nNew s \"s s++ s\"\nCall double\nEnd\nCall double\n");
+  EXPECT_EQ(o.error, Error::OutOfMemory);
+  const Value* s = m.vars().find("s");
+  ASSERT_NE(s, nullptr);
+  const std::string_view text = s->text();
+  EXPECT_GE(text.size(), 3u << 18);
+  EXPECT_EQ(text.size() % 3, 0u);
+  EXPECT_EQ(text.size() / 3 & (text.size() / 3 - 1), 0u);  // 3 * 2^k bytes
+  for (std::size_t k = 0; k < text.size(); k += 3) ASSERT_EQ(text.substr(k, 3), "abc") << k;
+}
+
 TEST(ZndvmEmbedding, AHostCallsARecordedFunction) {
   StringSink out;
   Machine m(Options{.output = out.sink()});

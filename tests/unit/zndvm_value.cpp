@@ -160,6 +160,24 @@ TEST(ValueRead, NanSignAndInfinities) {
   EXPECT_EQ(d, -std::numeric_limits<double>::infinity());
 }
 
+// Which first bytes can begin a float: a sign, a digit, a point, and the i and n of inf and
+// nan in either case. Names are turned away at that byte, so every other byte is checked.
+TEST(ValueRead, OnlySomeFirstBytesBeginAFloat) {
+  double d;
+  for (int c = 0; c < 256; ++c) {
+    const char first = static_cast<char>(c);
+    const bool begins = (c >= '0' && c <= '9') || first == '+' || first == '-' || first == '.';
+    EXPECT_EQ(readFloat(std::string(1, first) + "5", d), begins) << c;
+    EXPECT_EQ(parseValue(std::string(1, first) + "5").type == Type::str, !begins) << c;
+  }
+  for (const char* text : {"inf", "Inf", "INFINITY", "nan", "NaN", "+inf", "-nan", ".5", "+.5e1"}) {
+    EXPECT_TRUE(readFloat(text, d)) << text;
+  }
+  for (const char* text : {"", "+", "-", ".", "i", "n", "info", "nana", "x1", "_1"}) {
+    EXPECT_FALSE(readFloat(text, d)) << text;
+  }
+}
+
 #if defined(__cpp_lib_to_chars)
 // Whether a text the reference calls out of range is huge (infinity) or tiny (zero), from the
 // place of its first nonzero digit and its exponent.

@@ -1,5 +1,6 @@
-// The variable store: interning, lookups that create nothing, and slots that own their
-// string bytes (copies, reuse of capacity, and stores whose bytes alias a slot).
+// The variable store: interning, lookups that create nothing, slots that own their string
+// bytes (copies, reuse of capacity, and stores whose bytes alias a slot), cells that compiled
+// code keeps, and concatenation into a slot, in place when it appends to the slot's value.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,6 +19,9 @@ struct Vars : Variables {
     return id;
   }
   void set(SlotId id, Value v) { EXPECT_TRUE(Variables::set(id, v)); }
+  void concat(SlotId id, std::string_view l, std::string_view r) {
+    EXPECT_TRUE(Variables::concat(id, l, r));
+  }
   void set(std::string_view name, Value v) { EXPECT_TRUE(Variables::set(name, v)); }
 };
 
@@ -132,6 +136,92 @@ TEST(Variables, StoresWhoseBytesAliasASlot) {
   EXPECT_EQ(vars.get(b)->text(), std::string(3000, 'q'));
   vars.set(b, Value::ofStr(vars.get(b)->text().substr(0, 3)));  // shrinks from its own bytes
   EXPECT_EQ(vars.get(b)->text(), "qqq");
+}
+
+TEST(Variables, CellsStayPutAndSayWhenTheyHoldNothing) {
+  Memory memory;
+  Vars vars(memory);
+  const SlotId a = vars.intern("a");
+  Value* cell = vars.cell(a);
+  EXPECT_EQ(cell->type, Type::failure);  // no value yet
+  vars.set(a, Value::ofWord(7));
+  EXPECT_EQ(cell->as.word, 7u);
+  for (int i = 0; i < 5000; ++i) vars.intern("v" + std::to_string(i));
+  EXPECT_EQ(vars.cell(a), cell);
+  *cell = Value::ofFloat(2.5);  // what compiled code does with a number
+  EXPECT_EQ(vars.get(a)->as.float_, 2.5);
+}
+
+TEST(Variables, AppendingToItsOwnValueIsLinear) {
+  Memory memory;
+  Vars vars(memory);
+  const SlotId s = vars.intern("s");
+  vars.set(s, Value::ofStr("a"));
+  std::string expected = "a";
+  const std::uint64_t allocations_before = memory.allocations;
+  for (int i = 0; i < 100000; ++i) {
+    const char c = static_cast<char>('a' + i % 26);
+    vars.concat(s, vars.get(s)->text(), std::string_view(&c, 1));
+    expected += c;
+  }
+  EXPECT_EQ(vars.get(s)->text(), expected);
+  // Doubling: a few dozen allocations for 100,000 appends, and at most twice the length held.
+  EXPECT_LT(memory.allocations - allocations_before, 40u);
+  EXPECT_LE(vars.valueCapacity(), 2 * expected.size());
+}
+
+TEST(Variables, ConcatenationWhoseTextsAliasTheSlot) {
+  Memory memory;
+  Vars vars(memory);
+  const SlotId a = vars.intern("a");
+  const SlotId b = vars.intern("b");
+  vars.set(a, Value::ofStr("xy"));
+  vars.set(b, Value::ofStr("<>"));
+  for (int i = 0; i < 12; ++i) vars.concat(a, vars.get(a)->text(), vars.get(a)->text());
+  EXPECT_EQ(vars.get(a)->text().size(), 2u << 12);
+  EXPECT_EQ(vars.get(a)->text().substr(0, 6), "xyxyxy");
+  vars.set(a, Value::ofStr("abc"));
+  vars.concat(a, vars.get(b)->text(), vars.get(a)->text());  // prepending: a is the right text
+  EXPECT_EQ(vars.get(a)->text(), "<>abc");
+  vars.concat(a, vars.get(a)->text().substr(2), vars.get(a)->text().substr(0, 2));
+  EXPECT_EQ(vars.get(a)->text(), "abc<>");
+  vars.concat(a, vars.get(a)->text().substr(0, 1), "!");  // after a prefix of its value
+  EXPECT_EQ(vars.get(a)->text(), "a!");
+  vars.set(a, Value::ofStr("abcdef"));
+  vars.concat(a, vars.get(a)->text().substr(0, 2), vars.get(a)->text().substr(1, 4));
+  EXPECT_EQ(vars.get(a)->text(), "abbcde");  // the right text overlapped where it went
+  vars.concat(a, "", "");
+  EXPECT_EQ(vars.get(a)->type, Type::str);
+  EXPECT_EQ(vars.get(a)->text(), "");
+  vars.concat(b, vars.get(b)->text(), "");
+  EXPECT_EQ(vars.get(b)->text(), "<>");
+  // Into a slot holding a number, or nothing yet.
+  const SlotId n = vars.intern("n");
+  vars.set(n, Value::ofWord(5));
+  vars.concat(n, "5", "6");
+  EXPECT_EQ(vars.get(n)->text(), "56");
+  const SlotId fresh = vars.intern("fresh");
+  vars.concat(fresh, "new", "");
+  EXPECT_EQ(vars.get(fresh)->text(), "new");
+}
+
+TEST(Variables, AnAppendThatCannotGrowKeepsTheOldValue) {
+  Memory memory;
+  Vars vars(memory);
+  const SlotId s = vars.intern("s");
+  const SlotId t = vars.intern("t");
+  vars.set(s, Value::ofStr(std::string(1000, 's')));
+  vars.set(t, Value::ofStr(std::string(1000, 't')));
+  memory.fail_at = memory.allocations + 1;  // this and every later allocation fails
+  EXPECT_FALSE(static_cast<Variables&>(vars).concat(s, vars.get(s)->text(), vars.get(s)->text()));
+  EXPECT_EQ(vars.get(s)->text(), std::string(1000, 's'));
+  EXPECT_FALSE(static_cast<Variables&>(vars).concat(t, "x", vars.get(s)->text()));
+  EXPECT_EQ(vars.get(t)->text(), std::string(1000, 't'));
+  // Within the capacity it has, appending needs no allocation.
+  vars.concat(s, vars.get(s)->text().substr(0, 10), "!");
+  EXPECT_EQ(vars.get(s)->text(), "ssssssssss!");
+  vars.concat(s, vars.get(s)->text(), vars.get(t)->text().substr(0, 2));
+  EXPECT_EQ(vars.get(s)->text(), "ssssssssss!tt");
 }
 
 }  // namespace

@@ -1,0 +1,168 @@
+// A machine's life around its runs: creation, the start and the end of a run, the calls a
+// host makes, where a run stopped, and the definition of functions. None of it is on the
+// path of a running loop, so it is built for size (see "Size" in the README).
+#include <cstring>
+
+#include "common/decimal.hpp"
+#include "escapes/table.hpp"
+#include "limits.hpp"
+#include "machine.hpp"
+
+namespace zandle::zndvm {
+
+Machine::Machine(const Options& options)
+    : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
+      vars_(memory_),
+      funcs_(memory_),
+      sources_(memory_),
+      code_(memory_),
+      stack_(memory_),
+      stopped_text_(memory_),
+      stopped_source_(memory_),
+      persistent_(memory_, 4096),
+      line_(memory_, 1024),
+      scratch_(memory_, 1024),
+      temp_(memory_, 1024),
+      ctx_{vars_, scratch_, temp_},
+      tokens_(memory_),
+      output_(options.output),
+      input_(options.input != nullptr ? options.input : &stdinReader()),
+      instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
+      escapes_(memory_, options.escapes, findEscape),
+      host_error_(memory_) {}
+
+bool Machine::failAs(std::string_view host_error) {
+  host_error_.clear();
+  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
+  return fail(Error::HostError);
+}
+
+bool Machine::halt(HaltReason reason, std::string_view message, int status) {
+  (void)output_.write(message);  // the process ends either way
+  outcome_.ending = Ending::halted;
+  outcome_.reason = reason;
+  outcome_.status = status;
+  return false;
+}
+
+bool Machine::setArguments(std::span<const std::string_view> args) {
+  if (!vars_.set("VMARGC", Value::ofWord(args.size()))) return fail(Error::OutOfMemory);
+  char name[32] = "VMARG";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    auto digits = formatU64(i, name + 5);
+    if (args[i].size() > str_max || !vars_.set(std::string_view(name, 5 + digits.size()), Value::ofStr(args[i]))) {
+      return fail(Error::OutOfMemory);
+    }
+  }
+  return true;
+}
+
+void Machine::beginRun() {
+  outcome_ = Outcome{};
+  stack_.clear();
+  recording_ = false;
+  recording_depth_ = 0;
+  recorded_func_ = no_func;
+  executed_ = 0;
+  stopped_ = false;
+  stopped_at_top_ = false;
+  source_ = no_name;
+  source_name_ = {};
+  line_number_ = 0;
+  line_text_ = {};
+}
+
+Outcome Machine::endRun() {
+  if (recording_ && recorded_func_ != no_func) {
+    // The text ended inside a function: the partial body is dropped and the name keeps its
+    // earlier meaning, so that no later call runs into whatever is recorded next.
+    code_.shrink(code_before_);
+    funcs_[recorded_func_] = replaced_;
+  }
+  recording_ = false;
+  if (outcome_.ending != Ending::finished) {
+    stopped_ = true;
+    stopped_at_top_ = stack_.empty();
+    stopped_line_ = line_number_;
+    stopped_text_.clear();
+    stopped_source_.clear();
+    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
+    // The top-level line, where the run stopped or where its outermost call was made.
+    // Without room for the copy the place is only the line's number.
+    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
+  }
+  return outcome_;
+}
+
+Outcome Machine::call(std::string_view function) {
+  beginRun();
+  const FuncId func = funcs_.find(function);
+  if (func == no_func || !funcs_[func].defined) {
+    fail(Error::UnknownFunction);
+  } else if (pushCall(func, funcs_[func].start)) {
+    drive();
+  }
+  return endRun();
+}
+
+LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
+  const Instruction& ins = code_[pc];
+  return {sources_.name(funcs_[func].source), ins.line, ins.lineText()};
+}
+
+LineRef Machine::failedAt() const {
+  if (!stopped_) return {};
+  if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
+  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+}
+
+CallRef Machine::activeCall(std::size_t i) const {
+  const std::size_t k = stack_.size() - 1 - i;  // the frame, counted from the bottom
+  CallRef c{funcs_.name(stack_[k].func), {}};
+  if (k > 0) {
+    c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
+  } else if (stopped_line_ != 0) {
+    // Called from the top-level line the run stopped at (nothing when the host called).
+    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+  }
+  return c;
+}
+
+bool Machine::execFunc(const Instruction& ins, FuncId func) {
+  if (stack_.empty()) {
+    // The record already lives in the persistent arena (the driver saw the Func coming).
+    const NameId source = sourceId();
+    if (source == no_name) return fail(Error::OutOfMemory);
+    recorded_func_ = func;
+    replaced_ = funcs_[func];
+    code_before_ = code_.size();
+    if (!code_.push(ins)) return fail(Error::OutOfMemory);
+    funcs_[func] = FuncEntry{code_.size(), source, true};
+    recording_ = true;
+    recording_depth_ = 0;
+    return true;
+  }
+  // A Func inside a running body: its body was recorded along with the enclosing one, so it
+  // is defined in place and execution skips over it.
+  Frame& top = stack_.back();
+  std::uint64_t end;
+  if (!findFuncEnd(top.pc, end)) return false;
+  funcs_[func] = FuncEntry{top.pc + 1, funcs_[top.func].source, true};
+  top.pc = end + 1;
+  return true;
+}
+
+bool Machine::findFuncEnd(std::uint64_t pc, std::uint64_t& end) {
+  std::uint64_t depth = 1;
+  for (std::uint64_t i = pc + 1; i < code_.size(); ++i) {
+    if (code_[i].op == Opcode::Func) {
+      ++depth;
+    } else if (code_[i].op == Opcode::End && --depth == 0) {
+      end = i;
+      return true;
+    }
+  }
+  return fail(Error::InvalidFunction);
+}
+
+}  // namespace zandle::zndvm
