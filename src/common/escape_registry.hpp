@@ -44,14 +44,12 @@ class EscapeRegistry {
   }
 
   // Runs the escape of slot `id` when it exists and is allowed; false for UnknownEscape.
-  bool runnable(NameId id) const {
+  // The slot of `id` when an escape may run under that name, else null.
+  const Slot* runnable(NameId id) const {
     const Slot& s = slots_[id];
-    return s.allowed && (s.host != nullptr || s.builtin != nullptr);
+    return s.allowed && (s.host != nullptr || s.builtin != nullptr) ? &s : nullptr;
   }
-  bool run(NameId id, Machine& m) const {
-    const Slot& s = slots_[id];
-    return s.host != nullptr ? s.host(m, s.user) : s.builtin(m);
-  }
+  static bool run(const Slot& s, Machine& m) { return s.host != nullptr ? s.host(m, s.user) : s.builtin(m); }
 
   // A host's escape under `name` (a null fn removes it, keeping the user data for a later
   // registration); host escapes are allowed unless withheld by name. False when memory runs

@@ -248,8 +248,9 @@ bool Machine::interpret(const Line& line, bool& returned) {
     case Keyword::Escape: {
       NameId id;
       if (!escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
-      if (!escapes_.runnable(id)) return fail(Error::UnknownEscape);
-      return escapes_.run(id, *this);
+      const auto* slot = escapes_.runnable(id);
+      if (slot == nullptr) return fail(Error::UnknownEscape);
+      return escapes_.run(*slot, *this);
     }
     case Keyword::Func: {
       NameId id;

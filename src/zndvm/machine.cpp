@@ -562,9 +562,10 @@ bool Machine::execNew(const ParsedLine& p) {
 }
 
 bool Machine::execEscape(EscapeId id) {
-  if (!escapes_.runnable(id)) return fail(Error::UnknownEscape);
+  const auto* slot = escapes_.runnable(id);
+  if (slot == nullptr) return fail(Error::UnknownEscape);
   running_escape_ = id;
-  const bool ok = escapes_.run(id, *this);
+  const bool ok = escapes_.run(*slot, *this);
   running_escape_ = no_escape;
   return ok;
 }
@@ -747,9 +748,16 @@ bool Machine::drive() {
         if (!newValue(ins)) goto stopped;
         ++ip;
         continue;
+      case label(Form::escape):
+        // An escape neither calls nor moves the code, so the driver goes on after it.
+        ZANDLE_COUNT();
+        top->pc = static_cast<std::uint64_t>(ip - code);
+        scratch_.reset();
+        if (!execEscape(ins.id)) goto done;
+        ++ip;
+        continue;
       case label(Form::general):
-      case label(Form::func):
-      case label(Form::escape): {
+      case label(Form::func): {
         ZANDLE_COUNT();
         const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
         top->pc = pc;
