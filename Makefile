@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench clean
+.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench scaling clean
 
 all: build
 
@@ -61,8 +61,18 @@ fuzz:
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh build-fuzz
 
+# The benchmarks against Lua 5.4 (installed for them): the programs side by side, then the
+# embedding interface against Lua's C API. `make scaling` shows how costs grow.
 bench: build
+	@scripts/ensure-deps.sh bench
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZANDLE_BENCH=ON -DZANDLE_TESTS=OFF $(CMAKE_ARGS) >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target api_bench
 	@python3 bench/run.py --build $(BUILD)
+	@build-bench/bench/api_bench
+
+scaling: build
+	@scripts/ensure-deps.sh bench
+	@python3 bench/scaling.py --build $(BUILD)
 
 clean:
-	rm -rf build build-asan build-clang build-libcxx build-fuzz
+	rm -rf build build-asan build-clang build-libcxx build-fuzz build-bench

@@ -3,7 +3,8 @@
 # GoogleTest, Python 3, and man and groff for the manual-page test (with the argument
 # "clang": clang++ too; with "fuzz": clang++ and its libFuzzer runtime; with "libcxx":
 # clang++, the libc++ C++ library and GoogleTest's sources, to build the tests against
-# libc++). Vim, which the editor test uses when it is there, is left to the developer.
+# libc++; with "bench": Lua 5.4 and its development files, for the figures beside it).
+# Vim, which the editor test uses when it is there, is left to the developer.
 # Installs missing packages with apt-get when it can; otherwise stops with one line naming
 # what to install.
 missing=""
@@ -18,6 +19,11 @@ fi
 if [ "${1:-}" = fuzz ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
     missing="$missing libclang-rt-14-dev"
+fi
+if [ "${1:-}" = bench ]; then
+  command -v lua5.4 >/dev/null 2>&1 || missing="$missing lua5.4"
+  [ -f /usr/include/lua5.4/lua.h ] || missing="$missing liblua5.4-dev"
+  command -v pkg-config >/dev/null 2>&1 || missing="$missing pkg-config"
 fi
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
 command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing="$missing g++"

@@ -1,6 +1,8 @@
 #include "machine.hpp"
 
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "common/bytes.hpp"
 #include "common/decimal.hpp"
@@ -38,11 +40,17 @@ constexpr std::uint32_t budget_max[] = {
     limits::inst_func_max,   limits::inst_call_max, limits::inst_return_max,
 };
 
+// The table unrolled, so that each comparison is with a constant the compiler sees and
+// turns into a compare of a few bytes: every line goes through here.
+template <std::size_t... I>
+[[gnu::always_inline]] inline const KeywordInfo* findKeywordIn(std::string_view word, std::index_sequence<I...>) {
+  const KeywordInfo* found = nullptr;
+  (void)((word == keywords[I].name && (found = &keywords[I]) != nullptr) || ...);
+  return found;
+}
+
 const KeywordInfo* findKeyword(std::string_view word) {
-  for (const KeywordInfo& k : keywords) {
-    if (k.name == word) return &k;
-  }
-  return nullptr;
+  return findKeywordIn(word, std::make_index_sequence<std::size(keywords)>());
 }
 
 constexpr std::string_view limit_message = "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
@@ -87,12 +95,15 @@ bool Machine::halt(HaltReason reason, int status, std::string_view message) {
   return false;
 }
 
-bool Machine::count(HaltReason budget) {
+// Every line counts against a budget, so the count stays inline and the stop out of line.
+[[gnu::always_inline]] inline bool Machine::count(HaltReason budget) {
   std::uint32_t& c = counted_[static_cast<int>(budget)];
-  if (c > budget_max[static_cast<int>(budget)]) return halt(budget, 1, limit_message);
+  if (c > budget_max[static_cast<int>(budget)]) [[unlikely]] return overBudget(budget);
   ++c;
   return true;
 }
+
+bool Machine::overBudget(HaltReason budget) { return halt(budget, 1, limit_message); }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
   char buf[32];
@@ -141,27 +152,32 @@ Outcome Machine::endRun() {
 Outcome Machine::run(std::string_view text, std::string_view name) {
   beginRun();
   source_name_ = name;
+  // The line and its number stay in locals while the run goes on; they become the place
+  // the run stopped at once it does (when it finishes, nothing reads them).
+  std::uint32_t number = 0;
+  std::string_view line;
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t nl = text.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-    ++line_number_;
-    const std::string_view line = slice(text, pos, end - pos);
+    ++number;
+    line = slice(text, pos, end - pos);
     pos = end + 1;
     if (line.empty()) continue;
-    line_text_ = line;
     if (Error e = tokenize(line, line_tokens_); e != Error::ok) {
       fail(e);
       break;
     }
     if (line_tokens_.empty()) continue;
     bool returned = false;
-    if (!interpret({{line_tokens_.data(), line_tokens_.size()}, line, line_number_}, returned)) break;
+    if (!interpret({{line_tokens_.data(), line_tokens_.size()}, line, number}, returned)) break;
     if (returned) {
       fail(Error::Return);
       break;
     }
   }
+  line_number_ = number;
+  line_text_ = line;
   return endRun();
 }
 

@@ -138,6 +138,7 @@ class Machine {
   Outcome endRun();
   // Counts one event against a budget (a HaltReason from instructions to return_).
   bool count(HaltReason budget);
+  [[gnu::cold]] bool overBudget(HaltReason budget);
   bool record(const Line& line);
   bool runBody(NameId func);
   LineRef placeOf(std::size_t pos, NameId func) const;
