@@ -200,8 +200,12 @@ def main():
                     t_with = statistics.median(t for t, _ in runs[True])
                     t_without = statistics.median(t for t, _ in runs[False])
                     peak = statistics.median(m for _, m in runs[True])
-                    per_iteration = max(t_with - t_without, 0.0) / loop * 1e9
-                    cells[lang] = f"{per_iteration:11.1f} {peak:9.0f}"
+                    if t_with > t_without:
+                        per_iteration = f"{(t_with - t_without) / loop * 1e9:11.1f}"
+                    else:
+                        # The setup varied by more than the loop took: no figure to give.
+                        per_iteration = f"{'< noise':>11}"
+                    cells[lang] = f"{per_iteration} {peak:9.0f}"
                 row = " | ".join(f"{cells[l]:>21}" for l in commands)
                 print(f"{dim_name:18} {n:>9} | {row}", flush=True)
     return 0
