@@ -624,30 +624,51 @@ bool Machine::isTailCall(std::uint64_t pc) const { return code_[pc].before_end; 
 constexpr unsigned label(Form form) { return static_cast<unsigned>(form); }
 
 // The four numeric forms of one operator, for the driver's switch: each runs with its
-// operator fixed, so that the operator's own switch folds away.
-#define ZANDLE_NUMERIC_CASES(OP)                                   \
-  case label(numericForm(Form::new_number, OP)):                   \
-    ZANDLE_COUNT();                                                \
-    if (!newNumber<false>(ins, OP)) goto stopped;                  \
-    ++ip;                                                          \
-    continue;                                                      \
-  case label(numericForm(Form::new_number_k, OP)):                 \
-    ZANDLE_COUNT();                                                \
-    if (!newNumber<true>(ins, OP)) goto stopped;                   \
-    ++ip;                                                          \
-    continue;                                                      \
-  case label(numericForm(Form::if_number, OP)):                    \
-    ZANDLE_COUNT();                                                \
-    if (!ifNumber<false>(ins, OP, holds)) goto stopped;            \
-    if (holds) break;                                              \
-    ++ip;                                                          \
-    continue;                                                      \
-  case label(numericForm(Form::if_number_k, OP)):                  \
-    ZANDLE_COUNT();                                                \
-    if (!ifNumber<true>(ins, OP, holds)) goto stopped;             \
-    if (holds) break;                                              \
-    ++ip;                                                          \
+// operator fixed, so that the operator's own switch folds away. Only floats, which
+// arithmetic makes, are handled here; any other operand goes to the shared general path
+// (numeric_new, numeric_if), which keeps each case small.
+#define ZANDLE_NUMERIC_CASES(OP)                                                          \
+  case label(numericForm(Form::new_number, OP)):                                          \
+    ZANDLE_COUNT();                                                                       \
+    if (ins.left->type != Type::float_ || ins.right->type != Type::float_) [[unlikely]] { \
+      goto numeric_new;                                                                   \
+    }                                                                                     \
+    *ins.cell = applyNumeric(OP, ins.left->as.float_, ins.right->as.float_);              \
+    ++ip;                                                                                 \
+    continue;                                                                             \
+  case label(numericForm(Form::new_number_k, OP)):                                        \
+    ZANDLE_COUNT();                                                                       \
+    if (ins.left->type != Type::float_) [[unlikely]] goto numeric_new;                    \
+    *ins.cell = applyNumeric(OP, ins.left->as.float_, ins.right_number);                  \
+    ++ip;                                                                                 \
+    continue;                                                                             \
+  case label(numericForm(Form::if_number, OP)):                                           \
+    ZANDLE_COUNT();                                                                       \
+    if (ins.left->type != Type::float_ || ins.right->type != Type::float_) [[unlikely]] { \
+      goto numeric_if;                                                                    \
+    }                                                                                     \
+    if (numericHolds(OP, ins.left->as.float_, ins.right->as.float_)) goto call_record;    \
+    ++ip;                                                                                 \
+    continue;                                                                             \
+  case label(numericForm(Form::if_number_k, OP)):                                         \
+    ZANDLE_COUNT();                                                                       \
+    if (ins.left->type != Type::float_) [[unlikely]] goto numeric_if;                     \
+    if (numericHolds(OP, ins.left->as.float_, ins.right_number)) goto call_record;        \
+    ++ip;                                                                                 \
     continue;
+
+// Multiplication and division, rarer in loops than counting and comparing, run through the
+// general path with the operator's switch: code for every operator would not fit the
+// program's size.
+#define ZANDLE_GENERAL_NUMERIC_CASES(OP)                  \
+  case label(numericForm(Form::new_number, OP)):          \
+  case label(numericForm(Form::new_number_k, OP)):        \
+    ZANDLE_COUNT();                                       \
+    goto numeric_new;                                     \
+  case label(numericForm(Form::if_number, OP)):           \
+  case label(numericForm(Form::if_number_k, OP)):         \
+    ZANDLE_COUNT();                                       \
+    goto numeric_if;
 
 // Instructions granted to the driver out of what is left under the cap.
 inline std::int64_t grant(std::uint64_t left) {
@@ -704,68 +725,16 @@ bool Machine::drive() {
   bool ok = false;
   for (;;) {
   resume:
-    const Instruction& ins = *ip;
-    bool holds;
-    switch (label(ins.form)) {
-      case label(Form::ret):
-        ZANDLE_COUNT();
-        [[fallthrough]];
-      case label(Form::end):
-        stack_.pop();
-        if (stack_.empty()) {
-          ok = true;
-          goto done;
-        }
-        top = &stack_.back();
-        ip = code + top->pc + 1;
-        continue;
-      ZANDLE_NUMERIC_CASES(Op::add)
-      ZANDLE_NUMERIC_CASES(Op::sub)
-      ZANDLE_NUMERIC_CASES(Op::mul)
-      ZANDLE_NUMERIC_CASES(Op::div)
-      ZANDLE_NUMERIC_CASES(Op::num_eq)
-      ZANDLE_NUMERIC_CASES(Op::num_ne)
-      ZANDLE_NUMERIC_CASES(Op::gt)
-      ZANDLE_NUMERIC_CASES(Op::lt)
-      case label(Form::call):
-        ZANDLE_COUNT();
-        break;
-      ZANDLE_THEN_IF_CASE(Form::add_then_if, Op::add)
-      ZANDLE_THEN_IF_CASE(Form::sub_then_if, Op::sub)
-      ZANDLE_THEN_IF_CASE(Form::new_then_if, ins.expr_op)
-      case label(Form::new_concat):
-        ZANDLE_COUNT();
-        if (!newConcat(ins)) goto stopped;
-        ++ip;
-        continue;
-      case label(Form::new_compare):
-        ZANDLE_COUNT();
-        if (!newCompare(ins)) goto stopped;
-        ++ip;
-        continue;
-      case label(Form::new_value):
-        ZANDLE_COUNT();
-        if (!newValue(ins)) goto stopped;
-        ++ip;
-        continue;
-      case label(Form::escape):
-        // An escape neither calls nor moves the code, so the driver goes on after it.
-        ZANDLE_COUNT();
-        top->pc = static_cast<std::uint64_t>(ip - code);
-        scratch_.reset();
-        if (!execEscape(ins.id)) goto done;
-        ++ip;
-        continue;
-      case label(Form::general):
-      case label(Form::func): {
-        ZANDLE_COUNT();
-        const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
-        top->pc = pc;
-        scratch_.reset();
-        const std::size_t depth = stack_.size();
-        const Step step = execute(ins);
-        if (step == Step::stopped) goto done;
-        if (step == Step::returned) {
+    // The record at ip runs; a numeric If that holds and a Call leave the switch for
+    // call_record. (The record's name ends with the block, so that the general paths
+    // after the loop may jump to call_record.)
+    {
+      const Instruction& ins = *ip;
+      switch (label(ins.form)) {
+        case label(Form::ret):
+          ZANDLE_COUNT();
+          [[fallthrough]];
+        case label(Form::end):
           stack_.pop();
           if (stack_.empty()) {
             ok = true;
@@ -774,23 +743,80 @@ bool Machine::drive() {
           top = &stack_.back();
           ip = code + top->pc + 1;
           continue;
-        }
-        top = &stack_.back();
-        // A call starts the new frame at its body; a nested Func moved this one past it.
-        if (stack_.size() == depth && top->pc == pc) {
+        ZANDLE_NUMERIC_CASES(Op::add)
+        ZANDLE_NUMERIC_CASES(Op::sub)
+        ZANDLE_GENERAL_NUMERIC_CASES(Op::mul)
+        ZANDLE_GENERAL_NUMERIC_CASES(Op::div)
+        ZANDLE_NUMERIC_CASES(Op::num_eq)
+        ZANDLE_NUMERIC_CASES(Op::num_ne)
+        ZANDLE_NUMERIC_CASES(Op::gt)
+        ZANDLE_NUMERIC_CASES(Op::lt)
+        case label(Form::call):
+          ZANDLE_COUNT();
+          break;
+        ZANDLE_THEN_IF_CASE(Form::add_then_if, Op::add)
+        ZANDLE_THEN_IF_CASE(Form::sub_then_if, Op::sub)
+        ZANDLE_THEN_IF_CASE(Form::new_then_if, ins.expr_op)
+        case label(Form::new_concat):
+          ZANDLE_COUNT();
+          if (!newConcat(ins)) goto stopped;
           ++ip;
           continue;
+        case label(Form::new_compare):
+          ZANDLE_COUNT();
+          if (!newCompare(ins)) goto stopped;
+          ++ip;
+          continue;
+        case label(Form::new_value):
+          ZANDLE_COUNT();
+          if (!newValue(ins)) goto stopped;
+          ++ip;
+          continue;
+        case label(Form::escape):
+          // An escape neither calls nor moves the code, so the driver goes on after it.
+          ZANDLE_COUNT();
+          top->pc = static_cast<std::uint64_t>(ip - code);
+          scratch_.reset();
+          if (!execEscape(ins.id)) goto done;
+          ++ip;
+          continue;
+        case label(Form::general):
+        case label(Form::func): {
+          ZANDLE_COUNT();
+          const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
+          top->pc = pc;
+          scratch_.reset();
+          const std::size_t depth = stack_.size();
+          const Step step = execute(ins);
+          if (step == Step::stopped) goto done;
+          if (step == Step::returned) {
+            stack_.pop();
+            if (stack_.empty()) {
+              ok = true;
+              goto done;
+            }
+            top = &stack_.back();
+            ip = code + top->pc + 1;
+            continue;
+          }
+          top = &stack_.back();
+          // A call starts the new frame at its body; a nested Func moved this one past it.
+          if (stack_.size() == depth && top->pc == pc) {
+            ++ip;
+            continue;
+          }
+          if (top->pc >= code_size) {
+            fail(Error::InvalidPC);
+            goto done;
+          }
+          ip = code + top->pc;
+          continue;
         }
-        if (top->pc >= code_size) {
-          fail(Error::InvalidPC);
-          goto done;
-        }
-        ip = code + top->pc;
-        continue;
+        default:
+          __builtin_unreachable();
       }
-      default:
-        __builtin_unreachable();
     }
+  call_record:
     {
       // The record at ip calls the function it names.
       const Instruction& call = *ip;
@@ -811,6 +837,27 @@ bool Machine::drive() {
       ip = code + callee.start;
     }
   }
+numeric_new: {
+  // A numeric New (already counted) with an operand that is not a float.
+  const Instruction& ins = *ip;
+  if (!(ins.form < Form::new_number_k ? newNumber<false>(ins, ins.expr_op) : newNumber<true>(ins, ins.expr_op))) {
+    goto stopped;
+  }
+  ++ip;
+  goto resume;
+}
+numeric_if: {
+  // A numeric If (already counted) with an operand that is not a float.
+  const Instruction& ins = *ip;
+  bool holds;
+  if (!(ins.form < Form::if_number_k ? ifNumber<false>(ins, ins.expr_op, holds)
+                                     : ifNumber<true>(ins, ins.expr_op, holds))) {
+    goto stopped;
+  }
+  if (holds) goto call_record;
+  ++ip;
+  goto resume;
+}
 capped:
   executed_ += static_cast<std::uint64_t>(granted);
   if (executed_ < instruction_cap_) {
@@ -829,5 +876,6 @@ done:
 #undef ZANDLE_COUNT
 #undef ZANDLE_THEN_IF_CASE
 #undef ZANDLE_NUMERIC_CASES
+#undef ZANDLE_GENERAL_NUMERIC_CASES
 
 }  // namespace zandle::zndvm
