@@ -62,13 +62,11 @@ Machine::Machine(const Options& options)
       data_(memory_),
       code_(memory_),
       code_table_(memory_),
-      sources_(memory_),
       calls_(memory_),
       arena_(memory_, 4096),
       line_tokens_(memory_),
       scratch_(memory_),
-      stopped_text_(memory_),
-      stopped_source_(memory_),
+      place_(memory_),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
@@ -122,11 +120,7 @@ void Machine::beginRun() {
   calls_.clear();
   recording_ = false;
   recorded_func_ = no_name;
-  stopped_ = false;
-  source_ = no_name;
-  source_name_ = {};
-  line_number_ = 0;
-  line_text_ = {};
+  place_.begin({});
 }
 
 Outcome Machine::endRun() {
@@ -137,21 +131,13 @@ Outcome Machine::endRun() {
     code_table_[recorded_func_] = replaced_;
   }
   recording_ = false;
-  if (outcome_.ending != Ending::finished) {
-    stopped_ = true;
-    stopped_line_ = line_number_;
-    stopped_text_.clear();
-    stopped_source_.clear();
-    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
-    // Without room for the copy the place is only the line's number.
-    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
-  }
+  if (outcome_.ending != Ending::finished) place_.stop();
   return outcome_;
 }
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
   beginRun();
-  source_name_ = name;
+  place_.begin(name);
   // The line and its number stay in locals while the run goes on; they become the place
   // the run stopped at once it does (when it finishes, nothing reads them).
   std::uint32_t number = 0;
@@ -176,8 +162,7 @@ Outcome Machine::run(std::string_view text, std::string_view name) {
       break;
     }
   }
-  line_number_ = number;
-  line_text_ = line;
+  place_.at(number, line);
   return endRun();
 }
 
@@ -189,13 +174,13 @@ Outcome Machine::call(std::string_view function) {
 }
 
 LineRef Machine::placeOf(std::size_t pos, NameId func) const {
-  return {sources_.name(code_table_[func].source), code_[pos].number, code_[pos].text};
+  return {place_.sourceName(code_table_[func].source), code_[pos].number, code_[pos].text};
 }
 
 LineRef Machine::failedAt() const {
-  if (!stopped_) return {};
+  if (!place_.stopped()) return {};
   if (!calls_.empty()) return placeOf(calls_.back().pos, calls_.back().func);
-  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+  return place_.stoppedAt();
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
@@ -203,9 +188,9 @@ CallRef Machine::activeCall(std::size_t i) const {
   CallRef c{code_table_.name(calls_[k].func), {}};
   if (k > 0) {
     c.called_from = placeOf(calls_[k - 1].pos, calls_[k - 1].func);
-  } else if (stopped_line_ != 0) {
+  } else {
     // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+    c.called_from = place_.stoppedAt();
   }
   return c;
 }
@@ -278,7 +263,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
       }
       if (!record(line)) return false;
       recording_ = true;
-      const NameId source = calls_.empty() ? sourceId() : code_table_[calls_.back().func].source;
+      const NameId source = calls_.empty() ? place_.sourceId() : code_table_[calls_.back().func].source;
       if (source == no_name) return fail(Error::OutOfMemory);
       code_table_[id] = {code_.size() + 1, source};
       return true;

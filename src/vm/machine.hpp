@@ -15,6 +15,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/run_place.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -82,7 +83,7 @@ class Machine {
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
   LineRef failedAt() const;
-  std::size_t activeCallCount() const { return stopped_ ? calls_.size() : 0; }
+  std::size_t activeCallCount() const { return place_.stopped() ? calls_.size() : 0; }
   CallRef activeCall(std::size_t i) const;
 
   // Publishes the command-line arguments as VMARGC and VMARG0, VMARG1, ... False when
@@ -126,7 +127,7 @@ class Machine {
  private:
   struct FuncEntry {
     std::size_t start;  // index of the first body line + 1; 0 when not defined
-    NameId source;      // the text it came from, in sources_
+    NameId source;      // the text it came from, among the run place's sources
   };
   // A call in progress: the function, and the line of its body being run.
   struct Call {
@@ -148,7 +149,6 @@ class Machine {
   Variables data_;
   Vec<Line> code_;
   InternTable<FuncEntry> code_table_;
-  InternTable<char> sources_;  // names of the texts that functions came from
   Vec<Call> calls_;
   bool recording_ = false;
   // The top-level Func being recorded, to be undone when its End never comes.
@@ -159,21 +159,7 @@ class Machine {
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;
 
-  // The run in progress: its text's name and the top-level line being run; where the last
-  // run stopped, its top-level line copied (the host's text may be gone when it asks).
-  NameId source_ = no_name;  // interned when the first function of the run is recorded
-  std::string_view source_name_;
-  std::uint32_t line_number_ = 0;
-  std::string_view line_text_;
-  bool stopped_ = false;
-  std::uint32_t stopped_line_ = 0;
-  Buffer stopped_text_;
-  Buffer stopped_source_;
-  // The id of the run's text name, interned on first need; no_name when memory runs out.
-  NameId sourceId() {
-    if (source_ == no_name && !sources_.intern(source_name_, source_)) source_ = no_name;
-    return source_;
-  }
+  RunPlace place_;  // the run in progress, and where the last one stopped
 
   // Events counted so far, by budget (indexed by HaltReason).
   std::uint32_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};

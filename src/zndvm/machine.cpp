@@ -86,13 +86,14 @@ bool Machine::fail(Error e) {
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
   beginRun();
-  source_name_ = name;
+  place_.begin(name);
+  std::uint32_t number = 0;
   std::size_t pos = 0;
   while (pos < source.size()) {
     std::size_t nl = source.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? source.size() : nl;
-    ++line_number_;
     const std::string_view line = slice(source, pos, end - pos);
+    place_.at(++number, line);
     pos = end + 1;
     if (!line.empty() && !runLine(line)) break;
   }
@@ -100,7 +101,6 @@ Outcome Machine::run(std::string_view source, std::string_view name) {
 }
 
 bool Machine::runLine(std::string_view line) {
-  line_text_ = line;
   if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
   if (tokens_.empty()) return true;
   // A line that is recorded (or starts a recording) lives as long as the machine: it is
@@ -118,7 +118,7 @@ bool Machine::runLine(std::string_view line) {
   ins.text = line.data();
   // A report shows at most this much of a longer line.
   ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
-  ins.line = line_number_;
+  ins.line = place_.line();
   if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
   const Step step = interpret(ins);
   if (step == Step::stopped) return false;

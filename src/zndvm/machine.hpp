@@ -16,6 +16,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/run_place.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -70,7 +71,7 @@ class Machine {
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
   LineRef failedAt() const;
-  std::size_t activeCallCount() const { return stopped_ ? stack_.size() : 0; }
+  std::size_t activeCallCount() const { return place_.stopped() ? stack_.size() : 0; }
   CallRef activeCall(std::size_t i) const;
 
   // Publishes the arguments: VMARGC as a word, VMARG0, VMARG1, ... as strings. False when
@@ -153,7 +154,6 @@ class Machine {
   Memory memory_;
   Variables vars_;
   InternTable<FuncEntry> funcs_;
-  InternTable<char> sources_;  // names of the texts that functions came from
   Vec<Instruction> code_;
   Vec<Frame> stack_;
   bool recording_ = false;
@@ -163,23 +163,7 @@ class Machine {
   FuncEntry replaced_{};
   std::size_t code_before_ = 0;
 
-  // The run in progress: its text's name and the top-level line being run.
-  NameId source_ = no_name;  // interned when the first function of the run is recorded
-  std::string_view source_name_;
-  std::uint32_t line_number_ = 0;
-  std::string_view line_text_;
-  // Where the last run stopped, when it stopped at a top-level line (copied, since the
-  // host's text may be gone by the time it asks).
-  bool stopped_ = false;
-  bool stopped_at_top_ = false;
-  std::uint32_t stopped_line_ = 0;
-  Buffer stopped_text_;
-  Buffer stopped_source_;
-  // The id of the run's text name, interned on first need; no_name when memory runs out.
-  NameId sourceId() {
-    if (source_ == no_name && !sources_.intern(source_name_, source_)) source_ = no_name;
-    return source_;
-  }
+  RunPlace place_;  // the run in progress, and where the last one stopped
 
   Arena persistent_;  // recorded lines and what their records keep out of line
   Arena line_;        // the line being compiled, and a top-level line's record

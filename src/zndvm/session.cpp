@@ -14,11 +14,9 @@ Machine::Machine(const Options& options)
     : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
       vars_(memory_),
       funcs_(memory_),
-      sources_(memory_),
       code_(memory_),
       stack_(memory_),
-      stopped_text_(memory_),
-      stopped_source_(memory_),
+      place_(memory_),
       persistent_(memory_, 4096),
       line_(memory_, 1024),
       scratch_(memory_, 1024),
@@ -64,12 +62,7 @@ void Machine::beginRun() {
   recording_depth_ = 0;
   recorded_func_ = no_func;
   executed_ = 0;
-  stopped_ = false;
-  stopped_at_top_ = false;
-  source_ = no_name;
-  source_name_ = {};
-  line_number_ = 0;
-  line_text_ = {};
+  place_.begin({});
 }
 
 Outcome Machine::endRun() {
@@ -80,17 +73,8 @@ Outcome Machine::endRun() {
     funcs_[recorded_func_] = replaced_;
   }
   recording_ = false;
-  if (outcome_.ending != Ending::finished) {
-    stopped_ = true;
-    stopped_at_top_ = stack_.empty();
-    stopped_line_ = line_number_;
-    stopped_text_.clear();
-    stopped_source_.clear();
-    if (!stopped_source_.append(source_name_)) stopped_source_.clear();
-    // The top-level line, where the run stopped or where its outermost call was made.
-    // Without room for the copy the place is only the line's number.
-    if (!stopped_text_.append(line_text_)) stopped_text_.clear();
-  }
+  // The top-level line, where the run stopped or where its outermost call was made.
+  if (outcome_.ending != Ending::finished) place_.stop();
   return outcome_;
 }
 
@@ -107,13 +91,13 @@ Outcome Machine::call(std::string_view function) {
 
 LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
   const Instruction& ins = code_[pc];
-  return {sources_.name(funcs_[func].source), ins.line, ins.lineText()};
+  return {place_.sourceName(funcs_[func].source), ins.line, ins.lineText()};
 }
 
 LineRef Machine::failedAt() const {
-  if (!stopped_) return {};
+  if (!place_.stopped()) return {};
   if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
-  return {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+  return place_.stoppedAt();
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
@@ -121,9 +105,9 @@ CallRef Machine::activeCall(std::size_t i) const {
   CallRef c{funcs_.name(stack_[k].func), {}};
   if (k > 0) {
     c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
-  } else if (stopped_line_ != 0) {
+  } else {
     // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = {stopped_source_.view(), stopped_line_, stopped_text_.view()};
+    c.called_from = place_.stoppedAt();
   }
   return c;
 }
@@ -131,7 +115,7 @@ CallRef Machine::activeCall(std::size_t i) const {
 bool Machine::execFunc(const Instruction& ins, FuncId func) {
   if (stack_.empty()) {
     // The record already lives in the persistent arena (the driver saw the Func coming).
-    const NameId source = sourceId();
+    const NameId source = place_.sourceId();
     if (source == no_name) return fail(Error::OutOfMemory);
     recorded_func_ = func;
     replaced_ = funcs_[func];
