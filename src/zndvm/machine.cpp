@@ -735,6 +735,7 @@ bool Machine::drive() {
           ZANDLE_COUNT();
           [[fallthrough]];
         case label(Form::end):
+        pop_frame:
           stack_.pop();
           if (stack_.empty()) {
             ok = true;
@@ -789,16 +790,7 @@ bool Machine::drive() {
           const std::size_t depth = stack_.size();
           const Step step = execute(ins);
           if (step == Step::stopped) goto done;
-          if (step == Step::returned) {
-            stack_.pop();
-            if (stack_.empty()) {
-              ok = true;
-              goto done;
-            }
-            top = &stack_.back();
-            ip = code + top->pc + 1;
-            continue;
-          }
+          if (step == Step::returned) goto pop_frame;
           top = &stack_.back();
           // A call starts the new frame at its body; a nested Func moved this one past it.
           if (stack_.size() == depth && top->pc == pc) {
