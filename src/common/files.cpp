@@ -101,4 +101,14 @@ void closeQuietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
+std::optional<SysError> currentDirectory(PathBuffer& out) {
+  if (::getcwd(out.bytes, sizeof out.bytes) != nullptr) return std::nullopt;
+  switch (errno) {
+    case ERANGE:
+    case ENAMETOOLONG: return SysError::NameTooLong;
+    case ENOENT: return SysError::CurrentWorkingDirectoryUnlinked;
+    default: return SysError::Unexpected;
+  }
+}
+
 }  // namespace zandle

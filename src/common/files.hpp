@@ -33,6 +33,10 @@ std::optional<SysError> readWholeFile(std::string_view name, Buffer& out,
 // value of the failure.
 int writeAll(int fd, std::string_view data);
 
+// The working directory into `out`: NameTooLong when it is longer than path_max,
+// CurrentWorkingDirectoryUnlinked when it has been removed.
+std::optional<SysError> currentDirectory(PathBuffer& out);
+
 // Closes a descriptor, ignoring the outcome (the data is already written or abandoned).
 void closeQuietly(int fd);
 

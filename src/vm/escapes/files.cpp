@@ -97,16 +97,9 @@ bool listDir(Machine& m) {
 }
 
 bool gcwd(Machine& m) {
-  char buf[path_max + 1];
-  if (::getcwd(buf, sizeof buf) == nullptr) {
-    switch (errno) {
-      case ERANGE:
-      case ENAMETOOLONG: return m.fail(Error::NameTooLong);
-      case ENOENT: return m.fail(Error::CurrentWorkingDirectoryUnlinked);
-      default: return m.fail(Error::Unexpected);
-    }
-  }
-  return storeResult(m, "cwd", std::string_view(buf));
+  PathBuffer dir;
+  if (const auto e = currentDirectory(dir)) return m.fail(*e);
+  return storeResult(m, "cwd", std::string_view(dir.bytes));
 }
 
 bool chcwd(Machine& m) {

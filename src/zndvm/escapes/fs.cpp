@@ -121,16 +121,9 @@ void sortNames(std::size_t* a, std::size_t n, const char* base) {
 }  // namespace
 
 bool dirGet(Machine& m) {
-  char buf[path_max + 1];
-  if (::getcwd(buf, sizeof buf) == nullptr) {
-    switch (errno) {
-      case ERANGE:
-      case ENAMETOOLONG: return m.fail(Error::NameTooLong);
-      case ENOENT: return m.fail(Error::CurrentWorkingDirectoryUnlinked);
-      default: return m.fail(Error::Unexpected);
-    }
-  }
-  return storeText(m, "__Escape_std.fs.dir.get_RET0", buf);
+  PathBuffer dir;
+  if (const auto e = currentDirectory(dir)) return m.fail(*e);
+  return storeText(m, "__Escape_std.fs.dir.get_RET0", dir.bytes);
 }
 
 bool dirChange(Machine& m) {
