@@ -10,6 +10,7 @@ namespace zandle::api {
 namespace {
 
 using zndvm::Type;
+using zndvm::SlotId;
 using zndvm::Value;
 
 static_assert(static_cast<int>(Type::word) == ZANDLE_WORD && static_cast<int>(Type::sword) == ZANDLE_SWORD &&
@@ -81,23 +82,11 @@ struct ZndvmTraits {
     return ZANDLE_OK;
   }
 
-  // "__Escape_<name>_ARG<n>" or "_RET<n>" of the escape being run, into `out`.
-  static zandle_status conventionName(zndvm::Machine& machine, const char* suffix, unsigned index, Buffer& out) {
-    const std::string_view escape = machine.runningEscape();
-    if (escape.empty()) return ZANDLE_INVALID_ARGUMENT;  // not inside an escape
-    char digits[24];
-    if (!out.append("__Escape_") || !out.append(escape) || !out.append(suffix) ||
-        !out.append(formatU64(index, digits))) {
-      return ZANDLE_OUT_OF_MEMORY;
-    }
-    return ZANDLE_OK;
-  }
-
   static zandle_status escapeArg(zandle_machine* m, unsigned index, std::string_view& text) {
     zndvm::Machine& mach = machine(m);
-    Buffer name(mach.memory());
-    if (zandle_status s = conventionName(mach, "_ARG", index, name); s != ZANDLE_OK) return s;
-    const Value* v = zndvm::escapes::argument(mach, name.view());
+    if (mach.runningEscape().empty()) return ZANDLE_INVALID_ARGUMENT;  // not inside an escape
+    const Value* v;
+    if (!zndvm::escapes::findArgument(mach, index, v)) return ZANDLE_OUT_OF_MEMORY;
     if (v == nullptr) return ZANDLE_NOT_FOUND;
     text = zndvm::valueToString(*v, m->number_text);
     return ZANDLE_OK;
@@ -105,10 +94,11 @@ struct ZndvmTraits {
 
   static zandle_status escapeResult(zandle_machine* m, unsigned index, std::string_view text) {
     zndvm::Machine& mach = machine(m);
-    Buffer name(mach.memory());
-    if (zandle_status s = conventionName(mach, "_RET", index, name); s != ZANDLE_OK) return s;
+    if (mach.runningEscape().empty()) return ZANDLE_INVALID_ARGUMENT;
     if (text.size() > zndvm::str_max) return ZANDLE_OUT_OF_MEMORY;
-    return stored(mach.vars().set(name.view(), Value::ofStr(text)));
+    SlotId slot;
+    if (!mach.escapeSlot(zndvm::Machine::EscapeVar::ret, index, true, slot)) return ZANDLE_OUT_OF_MEMORY;
+    return stored(mach.vars().set(slot, Value::ofStr(text)));
   }
 };
 

@@ -97,6 +97,15 @@ class Machine {
   std::string_view runningEscape() const {
     return running_escape_ == no_escape ? std::string_view() : escapes_.name(running_escape_);
   }
+  // A variable of the running escape's own: __Escape_<name>_ARG<index> (naming the variable
+  // that holds argument `index`), _RET<index> (result `index`) or _last (what the escape
+  // keeps between runs). Its slot is looked up once per escape and index, so an escape
+  // reads and writes its variables without building their names each time. With `create`
+  // it is made when missing; without, `slot` is no_slot when it does not exist. False only
+  // when memory runs out (nothing is recorded); outside an escape there is no such
+  // variable.
+  enum class EscapeVar : std::uint8_t { arg, ret, last };
+  bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
   std::string_view hostError() const { return host_error_.view(); }
@@ -183,6 +192,15 @@ class Machine {
   std::uint64_t instruction_cap_;
   EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
+  // escapeSlot's slots by escape: argument and result slots of the first indexes, plus one,
+  // 0 when not looked up yet.
+  static constexpr unsigned cached_escape_vars = 4;
+  struct EscapeSlots {
+    SlotId arg[cached_escape_vars];
+    SlotId ret[cached_escape_vars];
+    SlotId last;
+  };
+  Vec<EscapeSlots> escape_slots_;
   Buffer host_error_;
   Outcome outcome_;
 };

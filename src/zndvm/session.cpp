@@ -27,6 +27,7 @@ Machine::Machine(const Options& options)
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
       escapes_(memory_, options.escapes, findEscape),
+      escape_slots_(memory_),
       host_error_(memory_) {}
 
 bool Machine::failAs(std::string_view host_error) {

@@ -41,6 +41,7 @@ class Variables {
   Value* cell(SlotId id) { return &table_[id].value; }
 
   // Looks a name up without creating a slot.
+  SlotId slotOf(std::string_view name) const { return table_.find(name); }
   const Value* find(std::string_view name) const {
     const SlotId id = table_.find(name);
     return id == no_slot ? nullptr : get(id);

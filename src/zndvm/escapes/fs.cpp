@@ -23,10 +23,10 @@ namespace zandle::zndvm::escapes {
 
 namespace {
 
-bool pathArgument(Machine& m, std::string_view arg_var, PathBuffer& path) {
+bool pathArgument(Machine& m, unsigned index, PathBuffer& path) {
   char buf[value_text_capacity];
   std::string_view name;
-  if (!textArgument(m, arg_var, buf, name)) return false;
+  if (!textArgument(m, index, buf, name)) return false;
   if (auto err = toPathBuffer(name, path)) return m.fail(*err);
   return true;
 }
@@ -123,12 +123,12 @@ void sortNames(std::size_t* a, std::size_t n, const char* base) {
 bool dirGet(Machine& m) {
   PathBuffer dir;
   if (const auto e = currentDirectory(dir)) return m.fail(*e);
-  return storeText(m, "__Escape_std.fs.dir.get_RET0", dir.bytes);
+  return storeText(m, 0, dir.bytes);
 }
 
 bool dirChange(Machine& m) {
   PathBuffer path;
-  if (!pathArgument(m, "__Escape_std.fs.dir.change_ARG0", path)) return false;
+  if (!pathArgument(m, 0, path)) return false;
   if (::chdir(path.bytes) != 0) {
     // A failing device under the directory is the file system's fault.
     return m.fail(errno == EIO ? Error::FileSystem : fromSys(classifyErrno(errno)));
@@ -140,7 +140,7 @@ bool dirChange(Machine& m) {
 // every system, and one that std.io.print shows as one name a line.
 bool dirList(Machine& m) {
   PathBuffer path;
-  if (!pathArgument(m, "__Escape_std.fs.dir.list_ARG0", path)) return false;
+  if (!pathArgument(m, 0, path)) return false;
   const int fd = openRetrying(path.bytes, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return m.fail(classifyErrno(errno));
   DIR* dir = ::fdopendir(fd);
@@ -179,16 +179,16 @@ bool dirList(Machine& m) {
     if (i > 0) (void)listing.push('\n');
     (void)listing.append(std::string_view(base + starts[i]));
   }
-  return storeText(m, "__Escape_std.fs.dir.list_RET0", listing.view());
+  return storeText(m, 0, listing.view());
 }
 
 bool fileRead(Machine& m) {
   char buf[value_text_capacity];
   std::string_view name;
-  if (!textArgument(m, "__Escape_std.fs.file.read_ARG0", buf, name)) return false;
+  if (!textArgument(m, 0, buf, name)) return false;
   Buffer content(m.memory());
   if (auto err = readWholeFile(name, content)) return m.fail(*err);
-  return storeText(m, "__Escape_std.fs.file.read_RET0", content.view());
+  return storeText(m, 0, content.view());
 }
 
 // Replaces the file's content. A symbolic link is followed, and the file it leads to is
@@ -199,10 +199,7 @@ bool fileWrite(Machine& m) {
   char buf[value_text_capacity];
   std::string_view data;
   PathBuffer path;
-  if (!textArgument(m, "__Escape_std.fs.file.write_ARG0", buf, data) ||
-      !pathArgument(m, "__Escape_std.fs.file.write_ARG1", path)) {
-    return false;
-  }
+  if (!textArgument(m, 0, buf, data) || !pathArgument(m, 1, path)) return false;
   if (path.bytes[0] == '\0') return m.fail(Error::FileNotFound);
   const char* target = path.bytes;
   char resolved[PATH_MAX];
@@ -231,10 +228,7 @@ bool fileAppend(Machine& m) {
   char buf[value_text_capacity];
   std::string_view data;
   PathBuffer path;
-  if (!textArgument(m, "__Escape_std.fs.file.append_ARG0", buf, data) ||
-      !pathArgument(m, "__Escape_std.fs.file.append_ARG1", path)) {
-    return false;
-  }
+  if (!textArgument(m, 0, buf, data) || !pathArgument(m, 1, path)) return false;
   const int fd = openRetrying(path.bytes, O_WRONLY | O_APPEND | O_CREAT, 0666);
   if (fd < 0) return m.fail(classifyErrno(errno));
   struct stat st {};

@@ -10,8 +10,9 @@ namespace zandle::zndvm::escapes {
 
 namespace {
 
-bool write(Machine& m, std::string_view arg_var, bool newline) {
-  const Value* value = argument(m, arg_var);
+bool write(Machine& m, bool newline) {
+  const Value* value;
+  if (!argument(m, 0, value)) return false;
   if (value == nullptr) return true;
   char buf[value_text_capacity];
   const std::string_view text = valueToString(*value, buf);
@@ -23,9 +24,9 @@ bool write(Machine& m, std::string_view arg_var, bool newline) {
 
 }  // namespace
 
-bool print(Machine& m) { return write(m, "__Escape_std.io.print_ARG0", true); }
+bool print(Machine& m) { return write(m, true); }
 
-bool printLn(Machine& m) { return write(m, "__Escape_std.io.printLn_ARG0", false); }
+bool printLn(Machine& m) { return write(m, false); }
 
 bool input(Machine& m) {
   // A line holds at most 1023 bytes, however it ends.
@@ -36,7 +37,7 @@ bool input(Machine& m) {
     case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
     case LineStatus::read_failed: return m.fail(Error::ReadFailed);
   }
-  return m.vars().set("__Escape_std.io.input_RET0", Value::ofStr(line)) || m.fail(Error::OutOfMemory);
+  return result(m, 0, Value::ofStr(line));
 }
 
 }  // namespace zandle::zndvm::escapes

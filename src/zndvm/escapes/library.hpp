@@ -2,7 +2,8 @@
 // (std.term), files and directories (std.fs) and processes (std.proc), and what their
 // routines share. Unlike print and sleep, these escapes insist on their arguments: a missing
 // argument variable, or a name that holds no variable, is the failure VariableNotFound.
-// Results are stored under __Escape_<name>_RET<n>; a failed escape stores nothing.
+// Arguments and results are given by their index in the running escape's convention
+// (escapes::arg and escapes::ret); a failed escape stores nothing.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +18,12 @@ class Machine;
 
 namespace escapes {
 
-// The argument named by `arg_var`, or null with VariableNotFound recorded.
-const Value* requiredArgument(Machine& m, std::string_view arg_var);
+// Argument `index`, or null with VariableNotFound recorded.
+const Value* requiredArgument(Machine& m, unsigned index);
 
 // The text of a required argument: a str's bytes, a number's printed form (in `buf`, of
 // value_text_capacity bytes). False with VariableNotFound recorded.
-bool textArgument(Machine& m, std::string_view arg_var, char* buf, std::string_view& text);
+bool textArgument(Machine& m, unsigned index, char* buf, std::string_view& text);
 
 // A count or position: a word, a sword or float holding a whole number that is not
 // negative, or a str that reads as one. False for anything else (negative, fractional,
@@ -31,9 +32,9 @@ bool wholeNumber(const Value& v, std::uint64_t& out);
 // The same for an offset that may be negative, within the signed 64-bit range.
 bool signedNumber(const Value& v, std::int64_t& out);
 
-// Stores a result; false with OutOfMemory recorded when there is no room.
-bool storeText(Machine& m, std::string_view name, std::string_view text);
-bool storeWord(Machine& m, std::string_view name, std::uint64_t word);
+// Stores result `index`; false with OutOfMemory recorded when there is no room.
+bool storeText(Machine& m, unsigned index, std::string_view text);
+bool storeWord(Machine& m, unsigned index, std::uint64_t word);
 
 // Writes bytes to the machine's output: WriteFailed (FileTooBig past the file-size limit)
 // when they cannot be written.

@@ -69,9 +69,10 @@ bool durationOf(const Value& v, std::uint64_t& ms) {
 }  // namespace
 
 bool random(Machine& m) {
-  constexpr std::string_view last = "__Escape_std.misc.random_last";
+  SlotId last;
+  if (!m.escapeSlot(Machine::EscapeVar::last, 0, true, last)) return m.fail(Error::OutOfMemory);
   std::uint64_t x;
-  if (const Value* seed = m.vars().find(last)) {
+  if (const Value* seed = m.vars().get(last)) {
     x = stateOf(*seed);
   } else {
     arc4random_buf(&x, sizeof x);
@@ -79,11 +80,8 @@ bool random(Machine& m) {
   x ^= x << 7;
   x ^= x >> 9;
   x ^= x << 8;
-  if (!m.vars().set(last, Value::ofWord(x)) ||
-      !m.vars().set("__Escape_std.misc.random_RET0", Value::ofWord(x))) {
-    return m.fail(Error::OutOfMemory);
-  }
-  return true;
+  m.vars().setNumber(last, Value::ofWord(x));
+  return result(m, 0, Value::ofWord(x));
 }
 
 bool time(Machine& m) {
@@ -94,12 +92,12 @@ bool time(Machine& m) {
   if (localtime_r(&now, &local) != nullptr) {
     n = std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Z %Y", &local);
   }
-  return m.vars().set("__Escape_std.misc.time_RET0", Value::ofStr(std::string_view(buf, n))) ||
-         m.fail(Error::OutOfMemory);
+  return result(m, 0, Value::ofStr(std::string_view(buf, n)));
 }
 
 bool sleep(Machine& m) {
-  const Value* value = argument(m, "__Escape_std.misc.sleep_ARG0");
+  const Value* value;
+  if (!argument(m, 0, value)) return false;
   if (value == nullptr) return true;
   std::uint64_t ms;
   if (!durationOf(*value, ms)) return m.fail(Error::InvalidArgument);

@@ -40,10 +40,10 @@ struct Command {
   Vec<char*> tries;
 };
 
-bool prepare(Machine& m, std::string_view arg_var, Command& c) {
+bool prepare(Machine& m, Command& c) {
   char buf[value_text_capacity];
   std::string_view line;
-  if (!textArgument(m, arg_var, buf, line)) return false;
+  if (!textArgument(m, 0, buf, line)) return false;
   if (!commandWords(line, c.args, c.starts)) return m.fail(Error::OutOfMemory);
   if (c.starts.empty()) return m.fail(Error::InvalidArgument);
   // A word with a zero byte cannot be passed whole, and must not be cut short silently.
@@ -131,13 +131,14 @@ bool launch(Machine& m, const Command& c, int stdout_fd, pid_t& pid) {
   return true;
 }
 
-// How the child ended: its exit status and 1 (it exited), or the signal's number and 0
-// (a signal ended it), the truth words telling "ended otherwise than by exiting".
-bool storeEnding(Machine& m, std::string_view how, std::string_view code, int status) {
+// How the child ended, as results `first` and the one after it: its exit status and 1 (it
+// exited), or the signal's number and 0 (a signal ended it), the truth words telling "ended
+// otherwise than by exiting".
+bool storeEnding(Machine& m, unsigned first, int status) {
   if (WIFSIGNALED(status)) {
-    return storeWord(m, code, static_cast<std::uint64_t>(WTERMSIG(status))) && storeWord(m, how, 0);
+    return storeWord(m, first, static_cast<std::uint64_t>(WTERMSIG(status))) && storeWord(m, first + 1, 0);
   }
-  return storeWord(m, code, static_cast<std::uint64_t>(WEXITSTATUS(status))) && storeWord(m, how, 1);
+  return storeWord(m, first, static_cast<std::uint64_t>(WEXITSTATUS(status))) && storeWord(m, first + 1, 1);
 }
 
 }  // namespace
@@ -174,14 +175,14 @@ bool commandCandidates(std::string_view command, const char* path_env, Buffer& o
 bool procSpawn(Machine& m) {
   Command c(m.memory());
   pid_t pid;
-  if (!prepare(m, "__Escape_std.proc.spawn_ARG0", c) || !launch(m, c, -1, pid)) return false;
-  return storeWord(m, "__Escape_std.proc.spawn_RET0", static_cast<std::uint64_t>(pid));
+  if (!prepare(m, c) || !launch(m, c, -1, pid)) return false;
+  return storeWord(m, 0, static_cast<std::uint64_t>(pid));
 }
 
 // Only a child of this process can be waited for, and only once: any other number, 0 and
 // negative ones (which would mean "any child of a group") included, fails rather than hang.
 bool procWait(Machine& m) {
-  const Value* v = requiredArgument(m, "__Escape_std.proc.wait_ARG0");
+  const Value* v = requiredArgument(m, 0);
   if (v == nullptr) return false;
   std::uint64_t n;
   if (!wholeNumber(*v, n) || n < 1 || n > static_cast<std::uint64_t>(INT32_MAX)) {
@@ -192,7 +193,7 @@ bool procWait(Machine& m) {
     if (errno == EINTR) continue;
     return m.fail(errno == ECHILD ? Error::ChildNotFound : Error::Unexpected);
   }
-  return storeEnding(m, "__Escape_std.proc.wait_RET1", "__Escape_std.proc.wait_RET0", status);
+  return storeEnding(m, 0, status);
 }
 
 // Runs the command to its end with its standard output collected: the output in RET0, how
@@ -200,7 +201,7 @@ bool procWait(Machine& m) {
 // hold is StreamTooLong; the child is then stopped and waited for.
 bool procCapture(Machine& m) {
   Command c(m.memory());
-  if (!prepare(m, "__Escape_std.proc.capture_ARG0", c)) return false;
+  if (!prepare(m, c)) return false;
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return m.fail(classifyErrno(errno));
   pid_t pid;
@@ -239,16 +240,16 @@ bool procCapture(Machine& m) {
   int status = 0;
   reap(pid, status);
   if (failure != Error::ok) return m.fail(failure);
-  return storeText(m, "__Escape_std.proc.capture_RET0", text.view()) &&
-         storeEnding(m, "__Escape_std.proc.capture_RET2", "__Escape_std.proc.capture_RET1", status);
+  return storeText(m, 0, text.view()) && storeEnding(m, 1, status);
 }
 
 // Ends the run with the status the argument holds (0 to 255), or 0 without one.
 bool procExit(Machine& m) {
-  constexpr std::string_view arg_var = "__Escape_std.proc.exit_ARG0";
   std::uint64_t status = 0;
-  if (m.vars().find(arg_var) != nullptr) {
-    const Value* v = requiredArgument(m, arg_var);
+  SlotId named;
+  if (!m.escapeSlot(Machine::EscapeVar::arg, 0, false, named)) return m.fail(Error::OutOfMemory);
+  if (named != no_slot && m.vars().get(named) != nullptr) {
+    const Value* v = requiredArgument(m, 0);
     if (v == nullptr) return false;
     if (!wholeNumber(*v, status) || status > 255) return m.fail(Error::InvalidArgument);
   }

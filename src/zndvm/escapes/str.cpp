@@ -11,10 +11,9 @@ namespace zandle::zndvm::escapes {
 namespace {
 
 // S and the position N, which may be at most S's length.
-bool splitArguments(Machine& m, std::string_view s_arg, std::string_view n_arg, char* buf,
-                    std::string_view& s, std::uint64_t& n) {
-  if (!textArgument(m, s_arg, buf, s)) return false;
-  const Value* count = requiredArgument(m, n_arg);
+bool splitArguments(Machine& m, char* buf, std::string_view& s, std::uint64_t& n) {
+  if (!textArgument(m, 0, buf, s)) return false;
+  const Value* count = requiredArgument(m, 1);
   if (count == nullptr) return false;
   if (!wholeNumber(*count, n)) return m.fail(Error::InvalidArgument);
   if (n > s.size()) return m.fail(Error::OutOfBounds);
@@ -26,8 +25,8 @@ bool splitArguments(Machine& m, std::string_view s_arg, std::string_view n_arg, 
 bool strLen(Machine& m) {
   char buf[value_text_capacity];
   std::string_view s;
-  if (!textArgument(m, "__Escape_std.str.len_ARG0", buf, s)) return false;
-  return storeWord(m, "__Escape_std.str.len_RET0", s.size());
+  if (!textArgument(m, 0, buf, s)) return false;
+  return storeWord(m, 0, s.size());
 }
 
 // The offset of the first occurrence, or the length when there is none, so that the split
@@ -36,25 +35,18 @@ bool strLen(Machine& m) {
 bool strFind(Machine& m) {
   char buf[value_text_capacity], needle_buf[value_text_capacity];
   std::string_view s, needle;
-  if (!textArgument(m, "__Escape_std.str.find_ARG0", buf, s) ||
-      !textArgument(m, "__Escape_std.str.find_ARG1", needle_buf, needle)) {
-    return false;
-  }
+  if (!textArgument(m, 0, buf, s) || !textArgument(m, 1, needle_buf, needle)) return false;
   const std::size_t at = findBytes(s, needle);
   const bool found = at != std::string_view::npos;
-  return storeWord(m, "__Escape_std.str.find_RET0", found ? at : s.size()) &&
-         storeWord(m, "__Escape_std.str.find_RET1", found ? 0 : 1);
+  return storeWord(m, 0, found ? at : s.size()) && storeWord(m, 1, found ? 0 : 1);
 }
 
 bool strSplitLeft(Machine& m) {
   char buf[value_text_capacity];
   std::string_view s;
   std::uint64_t n;
-  if (!splitArguments(m, "__Escape_std.str.split.num.left_ARG0",
-                      "__Escape_std.str.split.num.left_ARG1", buf, s, n)) {
-    return false;
-  }
-  return storeText(m, "__Escape_std.str.split.num.left_RET0", slice(s, 0, n));
+  if (!splitArguments(m, buf, s, n)) return false;
+  return storeText(m, 0, slice(s, 0, n));
 }
 
 // The bytes after position N: the byte at N is the separator that std.str.find found, and
@@ -63,12 +55,8 @@ bool strSplitRight(Machine& m) {
   char buf[value_text_capacity];
   std::string_view s;
   std::uint64_t n;
-  if (!splitArguments(m, "__Escape_std.str.split.num.right_ARG0",
-                      "__Escape_std.str.split.num.right_ARG1", buf, s, n)) {
-    return false;
-  }
-  return storeText(m, "__Escape_std.str.split.num.right_RET0",
-                   n == s.size() ? std::string_view() : sliceFrom(s, n + 1));
+  if (!splitArguments(m, buf, s, n)) return false;
+  return storeText(m, 0, n == s.size() ? std::string_view() : sliceFrom(s, n + 1));
 }
 
 }  // namespace zandle::zndvm::escapes

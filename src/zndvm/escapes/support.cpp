@@ -8,14 +8,15 @@
 
 namespace zandle::zndvm::escapes {
 
-const Value* requiredArgument(Machine& m, std::string_view arg_var) {
-  const Value* value = argument(m, arg_var);
+const Value* requiredArgument(Machine& m, unsigned index) {
+  const Value* value;
+  if (!argument(m, index, value)) return nullptr;
   if (value == nullptr) m.fail(Error::VariableNotFound);
   return value;
 }
 
-bool textArgument(Machine& m, std::string_view arg_var, char* buf, std::string_view& text) {
-  const Value* value = requiredArgument(m, arg_var);
+bool textArgument(Machine& m, unsigned index, char* buf, std::string_view& text) {
+  const Value* value = requiredArgument(m, index);
   if (value == nullptr) return false;
   text = valueToString(*value, buf);
   return true;
@@ -71,14 +72,9 @@ bool signedNumber(const Value& v, std::int64_t& out) {
   return false;
 }
 
-bool storeText(Machine& m, std::string_view name, std::string_view text) {
-  if (text.size() > str_max) return m.fail(Error::OutOfMemory);
-  return m.vars().set(name, Value::ofStr(text)) || m.fail(Error::OutOfMemory);
-}
+bool storeText(Machine& m, unsigned index, std::string_view text) { return result(m, index, Value::ofStr(text)); }
 
-bool storeWord(Machine& m, std::string_view name, std::uint64_t word) {
-  return m.vars().set(name, Value::ofWord(word)) || m.fail(Error::OutOfMemory);
-}
+bool storeWord(Machine& m, unsigned index, std::uint64_t word) { return result(m, index, Value::ofWord(word)); }
 
 bool emit(Machine& m, std::string_view bytes) {
   const int err = m.output().write(bytes);

@@ -1,6 +1,9 @@
 #include "table.hpp"
 
 #include "../instruction.hpp"
+#include <cstring>
+
+#include "common/decimal.hpp"
 #include "../machine.hpp"
 #include "library.hpp"
 
@@ -62,11 +65,77 @@ const Escape* findEscape(std::string_view name) {
   return nullptr;
 }
 
-const Value* escapes::argument(Machine& m, std::string_view arg_var) {
-  const Value* ref = m.vars().find(arg_var);
-  if (ref == nullptr) return nullptr;
+bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
+  slot = no_slot;
+  if (running_escape_ == no_escape) return !create;
+  SlotId* cached = nullptr;
+  if (var == EscapeVar::last || index < cached_escape_vars) {
+    // Without room for the cache the name is simply looked up each time.
+    if (escape_slots_.size() > running_escape_ || escape_slots_.resize(running_escape_ + 1)) {
+      EscapeSlots& e = escape_slots_[running_escape_];
+      cached = var == EscapeVar::arg ? &e.arg[index] : var == EscapeVar::ret ? &e.ret[index] : &e.last;
+      if (*cached != 0) {
+        slot = *cached - 1;
+        return true;
+      }
+    }
+  }
+  // The name is put together on the stack; only a host's very long escape name needs the
+  // heap.
+  const std::string_view parts[] = {"__Escape_", escapes_.name(running_escape_),
+                                    var == EscapeVar::arg   ? "_ARG"
+                                    : var == EscapeVar::ret ? "_RET"
+                                                            : "_last"};
+  char digits[24];
+  const std::string_view number = var == EscapeVar::last ? std::string_view() : formatU64(index, digits);
+  std::size_t size = number.size();
+  for (const std::string_view p : parts) size += p.size();
+  char fixed[256];
+  Buffer heap(memory_);
+  char* name = fixed;
+  if (size > sizeof fixed) {
+    if (!heap.resize(size)) return false;
+    name = heap.data();
+  }
+  std::size_t at = 0;
+  for (const std::string_view p : {parts[0], parts[1], parts[2], number}) {
+    std::memcpy(name + at, p.data(), p.size());
+    at += p.size();
+  }
+  if (create) {
+    if (!vars_.intern({name, size}, slot)) return false;
+  } else {
+    slot = vars_.slotOf({name, size});
+    if (slot == no_slot) return true;
+  }
+  if (cached != nullptr) *cached = slot + 1;
+  return true;
+}
+
+bool escapes::findArgument(Machine& m, unsigned index, const Value*& value) {
+  value = nullptr;
+  SlotId s;
+  if (!m.escapeSlot(Machine::EscapeVar::arg, index, false, s)) return false;
+  const Value* ref = s == no_slot ? nullptr : m.vars().get(s);
+  if (ref == nullptr) return true;
   char buf[value_text_capacity];
-  return m.vars().find(valueToString(*ref, buf));
+  value = m.vars().find(valueToString(*ref, buf));
+  return true;
+}
+
+bool escapes::argument(Machine& m, unsigned index, const Value*& value) {
+  return findArgument(m, index, value) || m.fail(Error::OutOfMemory);
+}
+
+bool escapes::result(Machine& m, unsigned index, Value value) {
+  SlotId s;
+  if (!m.escapeSlot(Machine::EscapeVar::ret, index, true, s)) return m.fail(Error::OutOfMemory);
+  if (value.type != Type::str) {
+    m.vars().setNumber(s, value);
+    return true;
+  }
+  if (value.text().size() > str_max) return m.fail(Error::OutOfMemory);
+  return m.vars().set(s, value) || m.fail(Error::OutOfMemory);
 }
 
 }  // namespace zandle::zndvm

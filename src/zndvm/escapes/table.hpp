@@ -42,9 +42,15 @@ constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::io); }
 
 namespace escapes {
 
-// The argument convention: the value of the variable named by `arg_var`, converted to
-// text, names the variable that holds the argument. Null when either is missing.
-const Value* argument(Machine& m, std::string_view arg_var);
+// The running escape's argument `index` into `value`: __Escape_<name>_ARG<index> holds (as
+// text) the name of the variable with the argument; null when either is missing. False,
+// with OutOfMemory recorded, only when memory runs out.
+bool argument(Machine& m, unsigned index, const Value*& value);
+// The same for a host, who is told of a failure and decides: nothing is recorded.
+bool findArgument(Machine& m, unsigned index, const Value*& value);
+// Stores result `index` of the running escape in __Escape_<name>_RET<index>; false with
+// OutOfMemory recorded when there is no room.
+bool result(Machine& m, unsigned index, Value value);
 
 bool print(Machine& m);
 bool printLn(Machine& m);

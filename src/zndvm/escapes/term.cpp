@@ -39,15 +39,15 @@ struct Sequence {
   std::string_view view() const { return {bytes, size}; }
 };
 
-bool position(Machine& m, std::string_view arg_var, std::uint64_t& n) {
-  const Value* v = requiredArgument(m, arg_var);
+bool position(Machine& m, unsigned index, std::uint64_t& n) {
+  const Value* v = requiredArgument(m, index);
   if (v == nullptr) return false;
   if (!wholeNumber(*v, n) || n < 1 || n > position_max) return m.fail(Error::InvalidArgument);
   return true;
 }
 
-bool offset(Machine& m, std::string_view arg_var, std::int64_t& n) {
-  const Value* v = requiredArgument(m, arg_var);
+bool offset(Machine& m, unsigned index, std::int64_t& n) {
+  const Value* v = requiredArgument(m, index);
   if (v == nullptr) return false;
   const auto max = static_cast<std::int64_t>(position_max);
   if (!signedNumber(*v, n) || n < -max || n > max) return m.fail(Error::InvalidArgument);
@@ -55,10 +55,10 @@ bool offset(Machine& m, std::string_view arg_var, std::int64_t& n) {
 }
 
 // A colour by number (0 to 7) or by name, in the terminals' order.
-bool colour(Machine& m, std::string_view arg_var, std::uint64_t& n) {
+bool colour(Machine& m, unsigned index, std::uint64_t& n) {
   static constexpr std::string_view names[] = {"black", "red",     "green", "yellow",
                                                "blue",  "magenta", "cyan",  "white"};
-  const Value* v = requiredArgument(m, arg_var);
+  const Value* v = requiredArgument(m, index);
   if (v == nullptr) return false;
   if (wholeNumber(*v, n)) {
     if (n < 8) return true;
@@ -70,9 +70,9 @@ bool colour(Machine& m, std::string_view arg_var, std::uint64_t& n) {
   return m.fail(Error::InvalidArgument);
 }
 
-bool setColour(Machine& m, std::string_view arg_var, char layer) {
+bool setColour(Machine& m, char layer) {
   std::uint64_t n;
-  if (!colour(m, arg_var, n)) return false;
+  if (!colour(m, 0, n)) return false;
   const char code[] = {layer, static_cast<char>('0' + n), 'm'};
   Sequence s;
   s.add({code, sizeof code});
@@ -94,10 +94,7 @@ bool screenClear(Machine& m) { return emit(m, "\x1b[2J"); }
 
 bool cursorMoveAbsolute(Machine& m) {
   std::uint64_t x, y;
-  if (!position(m, "__Escape_std.term.cursor.moveAbsolute_ARG0", x) ||
-      !position(m, "__Escape_std.term.cursor.moveAbsolute_ARG1", y)) {
-    return false;
-  }
+  if (!position(m, 0, x) || !position(m, 1, y)) return false;
   Sequence s;
   s.addNumber(y);
   s.add(";");
@@ -108,10 +105,7 @@ bool cursorMoveAbsolute(Machine& m) {
 
 bool cursorMoveRelative(Machine& m) {
   std::int64_t dx, dy;
-  if (!offset(m, "__Escape_std.term.cursor.moveRelative_ARG0", dx) ||
-      !offset(m, "__Escape_std.term.cursor.moveRelative_ARG1", dy)) {
-    return false;
-  }
+  if (!offset(m, 0, dx) || !offset(m, 1, dy)) return false;
   // Right C, left D, down B, up A; a move of 0 writes nothing, since terminals read an
   // explicit 0 as 1.
   char text[32];
@@ -196,13 +190,12 @@ bool cursorGet(Machine& m) {
   ::tcsetattr(0, TCSANOW, &saved);
   if (!ok) return false;
   if (!answered) return m.fail(Error::NoTerminalReply);
-  return storeWord(m, "__Escape_std.term.cursor.get_RET0", column) &&
-         storeWord(m, "__Escape_std.term.cursor.get_RET1", row);
+  return storeWord(m, 0, column) && storeWord(m, 1, row);
 }
 
-bool colorFore(Machine& m) { return setColour(m, "__Escape_std.term.color.basic.fore_ARG0", '3'); }
+bool colorFore(Machine& m) { return setColour(m, '3'); }
 
-bool colorBack(Machine& m) { return setColour(m, "__Escape_std.term.color.basic.back_ARG0", '4'); }
+bool colorBack(Machine& m) { return setColour(m, '4'); }
 
 bool colorReset(Machine& m) { return emit(m, "\x1b[0m"); }
 
