@@ -13,7 +13,7 @@
 using namespace zandle;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  constexpr std::uint32_t escapes = vm::consoleEscapes() | vm::groupBit(vm::EscapeGroup::strings);
+  constexpr std::uint32_t escapes = vm::consoleEscapes() | zandle::groupBit(vm::EscapeGroup::strings);
   PipeInput input(fuzz::fixed_input);
   vm::Machine machine(vm::Options{.output = nullSink(),
                                   .input = &input.reader(),

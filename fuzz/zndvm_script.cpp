@@ -14,8 +14,8 @@
 using namespace zandle;
 
 namespace {
-constexpr std::uint32_t escapes = zndvm::consoleEscapes() | zndvm::groupBit(zndvm::EscapeGroup::str) |
-                                  zndvm::groupBit(zndvm::EscapeGroup::term);
+constexpr std::uint32_t escapes = zndvm::consoleEscapes() | zandle::groupBit(zndvm::EscapeGroup::str) |
+                                  zandle::groupBit(zndvm::EscapeGroup::term);
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

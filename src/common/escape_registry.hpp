@@ -11,6 +11,20 @@
 
 namespace zandle {
 
+// An entry of a program's table of built-in escapes: the routine, and the group by which an
+// embedder allows it.
+template <class Machine, class Group>
+struct EscapeEntry {
+  std::string_view name;
+  bool (*run)(Machine&);  // false when it failed or halted the run (recorded in the machine)
+  Group group;
+};
+
+template <class Group>
+constexpr std::uint32_t groupBit(Group g) {
+  return std::uint32_t{1} << static_cast<unsigned>(g);
+}
+
 // Entry is the program's table entry (name, run, group); find looks a name up in the table.
 template <class Machine, class Entry>
 class EscapeRegistry {

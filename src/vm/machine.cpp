@@ -8,6 +8,7 @@
 #include "common/decimal.hpp"
 #include "escapes/table.hpp"
 #include "evaluator.hpp"
+#include "keywords.hpp"
 #include "limits.hpp"
 #include "tokenizer.hpp"
 
@@ -15,43 +16,19 @@ namespace zandle::vm {
 
 namespace {
 
-enum class Keyword : std::uint8_t { New, Escape, Func, Call, If, Return };
-
-// Each keyword with the budget it counts against and the tokens it needs after itself.
-struct KeywordInfo {
-  std::string_view name;
-  Keyword keyword;
-  HaltReason budget;
-  std::size_t operands;
+// The budget each keyword counts against, by Keyword (End counts against none).
+constexpr HaltReason keyword_budget[] = {
+    HaltReason::new_, HaltReason::escape, HaltReason::func, HaltReason::call,
+    HaltReason::func,  // If shares Func's budget
+    HaltReason::return_, HaltReason::none,
 };
-
-constexpr KeywordInfo keywords[] = {
-    {"New", Keyword::New, HaltReason::new_, 2},
-    {"Escape", Keyword::Escape, HaltReason::escape, 1},
-    {"Func", Keyword::Func, HaltReason::func, 1},
-    {"Call", Keyword::Call, HaltReason::call, 1},
-    {"If", Keyword::If, HaltReason::func, 2},  // If shares Func's budget
-    {"Return", Keyword::Return, HaltReason::return_, 0},
-};
+static_assert(std::size(keyword_budget) == std::size(keyword_entries));
 
 constexpr std::uint32_t budget_max[] = {
     0,  // none
     limits::inst_max,        limits::inst_new_max,  limits::inst_escape_max,
     limits::inst_func_max,   limits::inst_call_max, limits::inst_return_max,
 };
-
-// The table unrolled, so that each comparison is with a constant the compiler sees and
-// turns into a compare of a few bytes: every line goes through here.
-template <std::size_t... I>
-[[gnu::always_inline]] inline const KeywordInfo* findKeywordIn(std::string_view word, std::index_sequence<I...>) {
-  const KeywordInfo* found = nullptr;
-  (void)((word == keywords[I].name && (found = &keywords[I]) != nullptr) || ...);
-  return found;
-}
-
-const KeywordInfo* findKeyword(std::string_view word) {
-  return findKeywordIn(word, std::make_index_sequence<std::size(keywords)>());
-}
 
 constexpr std::string_view limit_message = "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
 
@@ -168,7 +145,7 @@ Outcome Machine::run(std::string_view text, std::string_view name) {
 
 Outcome Machine::call(std::string_view function) {
   beginRun();
-  const std::string_view ins[] = {"Call", function};
+  const std::string_view ins[] = {keywordName(Keyword::Call), function};
   callFunc(ins);
   return endRun();
 }
@@ -220,13 +197,13 @@ bool Machine::interpret(const Line& line, bool& returned) {
   }
   if (recording_) {
     if (!record(line)) return false;
-    if (ins[0] == "End") recording_ = false;
+    if (ins[0] == keywordName(Keyword::End)) recording_ = false;
     return true;
   }
   // Unknown keywords, and End outside recording, do nothing.
-  const KeywordInfo* k = findKeyword(ins[0]);
-  if (k == nullptr) return true;
-  if (!count(k->budget)) return false;
+  const KeywordEntry* k = findKeyword(ins[0]);
+  if (k == nullptr || k->keyword == Keyword::End) return true;
+  if (!count(keyword_budget[static_cast<int>(k->keyword)])) return false;
   if (ins.size() < 1 + k->operands) return fail(Error::MissingOperand);
 
   switch (k->keyword) {
@@ -278,6 +255,8 @@ bool Machine::interpret(const Line& line, bool& returned) {
     case Keyword::Return:
       returned = true;
       return true;
+    case Keyword::End:
+      break;
   }
   return true;
 }
@@ -293,7 +272,7 @@ bool Machine::callFunc(Instruction ins) {
   // copy each line before running it. Running off the end counts as End.
   for (std::size_t pos = start; pos < code_.size(); ++pos) {
     const Line body_line = code_[pos];
-    if (body_line.ins[0] == "End") break;
+    if (body_line.ins[0] == keywordName(Keyword::End)) break;
     calls_.back().pos = pos;
     bool returned;
     if (!interpret(body_line, returned)) return false;

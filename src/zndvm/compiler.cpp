@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "common/bytes.hpp"
+#include "common/name_table.hpp"
+#include "keywords.hpp"
 
 namespace zandle::zndvm {
 
@@ -10,71 +12,23 @@ namespace {
 
 constexpr bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-struct Keyword {
-  std::string_view text;
-  Opcode op;
-};
-
-constexpr Keyword opcode_kind[] = {
-    {"New", Opcode::New},   {"Escape", Opcode::Escape}, {"Func", Opcode::Func},
-    {"Call", Opcode::Call}, {"If", Opcode::If},         {"Return", Opcode::Return},
-    {"End", Opcode::End},
-};
-
 struct ModeMarker {
-  std::string_view marker;
+  std::string_view name;
   AddrMode mode;
 };
 
-constexpr ModeMarker addr_mode_kind[] = {
+constexpr ModeMarker mode_markers[] = {
     {marker_literal, AddrMode::literal},         {marker_true_literal, AddrMode::true_literal},
     {marker_forced_eval, AddrMode::forced_eval}, {marker_pointer, AddrMode::pointer},
     {marker_bare, AddrMode::bare},
 };
-
-// The shortest and longest entry of a table of names: anything outside cannot match.
-template <class Table, class Name>
-constexpr std::size_t nameLength(const Table& table, Name name, bool longest) {
-  std::size_t n = longest ? 0 : SIZE_MAX;
-  for (const auto& entry : table) {
-    const std::size_t len = name(entry).size();
-    n = longest ? (len > n ? len : n) : (len < n ? len : n);
-  }
-  return n;
-}
-
-constexpr auto keyword_text = [](const Keyword& k) { return k.text; };
-constexpr auto marker_text = [](const ModeMarker& m) { return m.marker; };
-constexpr std::size_t keyword_min = nameLength(opcode_kind, keyword_text, false);
-constexpr std::size_t keyword_max = nameLength(opcode_kind, keyword_text, true);
-constexpr std::size_t marker_min = nameLength(addr_mode_kind, marker_text, false);
-constexpr std::size_t marker_max = nameLength(addr_mode_kind, marker_text, true);
-
-bool opcodeOf(std::string_view keyword, Opcode& op) {
-  if (keyword.size() < keyword_min || keyword.size() > keyword_max) return false;
-  for (const Keyword& k : opcode_kind) {
-    if (sameBytes(k.text, keyword)) {
-      op = k.op;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool modeOf(std::string_view marker, AddrMode& mode) {
-  if (marker.size() < marker_min || marker.size() > marker_max) return false;
-  for (const ModeMarker& m : addr_mode_kind) {
-    if (sameBytes(m.marker, marker)) {
-      mode = m.mode;
-      return true;
-    }
-  }
-  return false;
-}
+constexpr NameTable markers{mode_markers};
 
 Error compileOperand(std::string_view text, std::string_view marker, Arena& arena,
                      Variables& vars, Operand& operand) {
-  if (!modeOf(marker, operand.mode)) return Error::UnknownAddressingMode;
+  const ModeMarker* m = markers.find(marker);
+  if (m == nullptr) return Error::UnknownAddressingMode;
+  operand.mode = m->mode;
   operand.text = text;
   if (operand.mode == AddrMode::literal &&
       !compileExpression(arena, operand.text, vars, operand.expr)) {
@@ -122,7 +76,9 @@ Error tokenize(std::string_view line, Vec<std::string_view>& tokens) {
 
 Error compileLine(const Vec<std::string_view>& tokens, Arena& arena, Variables& vars,
                   ParsedLine& ins) {
-  if (!opcodeOf(tokens[0], ins.op)) return Error::UnknownInstruction;
+  const KeywordEntry* k = keywords.find(tokens[0]);
+  if (k == nullptr) return Error::UnknownInstruction;
+  ins.op = k->op;
   if (tokens.size() >= 4) {
     if (Error e = compileOperand(tokens[2], tokens[3], arena, vars, ins.dest); e != Error::ok) return e;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "expr.hpp"
+#include "keywords.hpp"
 #include "value.hpp"
 #include "variables.hpp"
 
@@ -19,8 +20,6 @@ using FuncId = NameId;
 using EscapeId = NameId;
 inline constexpr FuncId no_func = no_name;
 inline constexpr EscapeId no_escape = no_name;
-
-enum class Opcode : std::uint8_t { New, Escape, Func, Call, If, Return, End };
 
 // How an operand is written: "text", 'text', {text}, <text>, or bare.
 enum class AddrMode : std::uint8_t { literal, true_literal, forced_eval, pointer, bare };

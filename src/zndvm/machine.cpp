@@ -105,7 +105,7 @@ bool Machine::runLine(std::string_view line) {
   if (tokens_.empty()) return true;
   // A line that is recorded (or starts a recording) lives as long as the machine: it is
   // copied, and its record points into the copy. Any other lives until it has run.
-  const bool kept = recording_ || tokens_[0] == "Func";
+  const bool kept = recording_ || tokens_[0] == keywordName(Opcode::Func);
   if (kept) {
     if (!persistent_.copy(line, line)) return fail(Error::OutOfMemory);
     if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);

@@ -21,7 +21,7 @@ struct VmProgram {
   using Outcome = vm::Outcome;
 
   static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
-    constexpr std::uint32_t escapes = vm::consoleEscapes() | vm::groupBit(vm::EscapeGroup::strings);
+    constexpr std::uint32_t escapes = vm::consoleEscapes() | zandle::groupBit(vm::EscapeGroup::strings);
     vm::Machine machine(vm::Options{.output = out,
                                     .input = &in,
                                     .alloc = sweep::TestAllocator::fn,

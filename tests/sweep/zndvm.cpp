@@ -23,8 +23,8 @@ struct ZndvmProgram {
   using Outcome = zndvm::Outcome;
 
   static constexpr std::uint32_t escapes = zndvm::consoleEscapes() |
-                                           zndvm::groupBit(zndvm::EscapeGroup::str) |
-                                           zndvm::groupBit(zndvm::EscapeGroup::term);
+                                           zandle::groupBit(zndvm::EscapeGroup::str) |
+                                           zandle::groupBit(zndvm::EscapeGroup::term);
 
   static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
     zndvm::Machine machine(zndvm::Options{.output = out,

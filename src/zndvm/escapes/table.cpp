@@ -1,5 +1,7 @@
 #include "table.hpp"
 
+#include "common/name_table.hpp"
+
 #include "../instruction.hpp"
 #include <cstring>
 
@@ -41,29 +43,13 @@ constexpr Escape table[] = {
     {"std.proc.exit", escapes::procExit, EscapeGroup::proc},
 };
 
-// The shortest and longest names: anything outside is rejected without a search.
-constexpr std::size_t shortest = [] {
-  std::size_t n = SIZE_MAX;
-  for (const Escape& e : table) n = e.name.size() < n ? e.name.size() : n;
-  return n;
-}();
-constexpr std::size_t longest = [] {
-  std::size_t n = 0;
-  for (const Escape& e : table) n = e.name.size() > n ? e.name.size() : n;
-  return n;
-}();
+constexpr NameTable names{table};
 
 }  // namespace
 
 std::span<const Escape> escapeTable() { return table; }
 
-const Escape* findEscape(std::string_view name) {
-  if (name.size() < shortest || name.size() > longest) return nullptr;
-  for (const Escape& e : table) {
-    if (e.name == name) return &e;
-  }
-  return nullptr;
-}
+const Escape* findEscape(std::string_view name) { return names.find(name); }
 
 bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
   slot = no_slot;

@@ -7,22 +7,17 @@
 #include <span>
 #include <string_view>
 
+#include "common/escape_registry.hpp"
+
 namespace zandle::zndvm {
 
 class Machine;
 struct Value;
 
-// Runs the escape; false when it failed (recorded in the machine).
-using EscapeFn = bool (*)(Machine&);
-
 // What an escape reaches: only files and processes reach outside the interpreter.
 enum class EscapeGroup : std::uint8_t { io, str, misc, term, fs, proc };
 
-struct Escape {
-  std::string_view name;
-  EscapeFn run;
-  EscapeGroup group;
-};
+using Escape = EscapeEntry<Machine, EscapeGroup>;
 
 // The whole table.
 std::span<const Escape> escapeTable();
@@ -32,7 +27,6 @@ const Escape* findEscape(std::string_view name);
 
 // Sets of groups (Options::escapes): one group, all of them, those that touch neither the
 // file system nor processes, and the console alone (std.io).
-constexpr std::uint32_t groupBit(EscapeGroup g) { return std::uint32_t{1} << static_cast<unsigned>(g); }
 constexpr std::uint32_t allEscapes() { return (groupBit(EscapeGroup::proc) << 1) - 1; }
 constexpr std::uint32_t sandboxEscapes() {
   return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str) | groupBit(EscapeGroup::misc) |
