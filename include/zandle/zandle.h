@@ -32,6 +32,8 @@
 extern "C" {
 #endif
 
+/* The library's version, written here once: the build, the package files and
+ * zandle_version() take it from these lines. */
 #define ZANDLE_VERSION_MAJOR 0
 #define ZANDLE_VERSION_MINOR 4
 #define ZANDLE_VERSION_PATCH 0

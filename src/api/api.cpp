@@ -59,7 +59,13 @@ void zandle_options_init(zandle_options* options) {
   options->struct_size = sizeof *options;
 }
 
-const char* zandle_version(void) { return "0.4.0"; }
+#define ZANDLE_TEXT(x) #x
+#define ZANDLE_VERSION_TEXT(major, minor, patch) ZANDLE_TEXT(major) "." ZANDLE_TEXT(minor) "." ZANDLE_TEXT(patch)
+const char* zandle_version(void) {
+  return ZANDLE_VERSION_TEXT(ZANDLE_VERSION_MAJOR, ZANDLE_VERSION_MINOR, ZANDLE_VERSION_PATCH);
+}
+#undef ZANDLE_VERSION_TEXT
+#undef ZANDLE_TEXT
 
 void zandle_free(zandle_machine* m) {
   if (m == nullptr || m->running) return;

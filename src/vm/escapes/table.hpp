@@ -16,7 +16,8 @@ class Machine;
 // What an escape reaches: only files and processes reach outside the interpreter.
 enum class EscapeGroup : std::uint8_t { console, strings, misc, files, processes };
 
-using Escape = EscapeEntry<Machine, EscapeGroup>;
+// A struct of its own rather than an alias, so that it does not clash with keywords named Escape.
+struct Escape : EscapeEntry<Machine, EscapeGroup> {};
 
 // The whole table.
 std::span<const Escape> escapeTable();

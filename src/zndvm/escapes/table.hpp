@@ -17,7 +17,8 @@ struct Value;
 // What an escape reaches: only files and processes reach outside the interpreter.
 enum class EscapeGroup : std::uint8_t { io, str, misc, term, fs, proc };
 
-using Escape = EscapeEntry<Machine, EscapeGroup>;
+// A struct of its own rather than an alias, so that it does not clash with keywords named Escape.
+struct Escape : EscapeEntry<Machine, EscapeGroup> {};
 
 // The whole table.
 std::span<const Escape> escapeTable();

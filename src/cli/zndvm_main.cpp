@@ -1,7 +1,7 @@
 // The zndvm program: the shared command line with zndvm's modes. Texts and program output go
 // to standard output, reports to standard error.
 #include "cli/shell.hpp"
-#include "texts.hpp"
+#include "zndvm/texts.hpp"
 
 int main(int argc, char** argv) {
   using zandle::cli::Mode;

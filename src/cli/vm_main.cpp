@@ -1,7 +1,7 @@
 // The vm program: the shared command line with vm's modes. Everything it prints goes to
 // standard error.
 #include "cli/shell.hpp"
-#include "texts.hpp"
+#include "vm/texts.hpp"
 
 int main(int argc, char** argv) {
   using zandle::cli::Mode;
