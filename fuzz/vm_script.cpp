@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (outcome.reason == vm::HaltReason::exit || outcome.status != 1)) {
     fuzz::violated("vm: a halt other than a budget stop");
   }
-  if (machine.memory().held > fuzz::memory_cap) fuzz::violated("vm: the memory cap was passed");
+  if (machine.memory().held() > fuzz::memory_cap) fuzz::violated("vm: the memory cap was passed");
   return 0;
 }

@@ -32,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (outcome.ending == Ending::halted && outcome.status != 1) {
     fuzz::violated("zndvm: a halt with a status other than 1");
   }
-  if (machine.memory().held > fuzz::memory_cap) fuzz::violated("zndvm: the memory cap was passed");
+  if (machine.memory().held() > fuzz::memory_cap) fuzz::violated("zndvm: the memory cap was passed");
   return 0;
 }

@@ -217,8 +217,8 @@ zandle_status zandle_allow_escape(zandle_machine* m, const char* name, std::size
   return m->ops->allowEscape(m, n, allowed != 0);
 }
 
-std::size_t zandle_memory_used(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).held : 0; }
+std::size_t zandle_memory_used(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).held() : 0; }
 
-std::size_t zandle_memory_peak(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).peak : 0; }
+std::size_t zandle_memory_peak(const zandle_machine* m) { return m != nullptr ? m->ops->memory(m).peak() : 0; }
 
 }  // extern "C"

@@ -221,14 +221,10 @@ struct Binding {
     b->size = sizeof(B);
     b->input = input;
     // The machine's own bytes count against its cap too.
-    Memory& charged = b->machine.memory();
-    const std::size_t own = sizeof(B) + (input != nullptr ? sizeof(BufferedReader) : 0);
-    if (charged.held > charged.cap || own > charged.cap - charged.held) {
+    if (!b->machine.memory().chargeOwn(sizeof(B) + (input != nullptr ? sizeof(BufferedReader) : 0))) {
       destroy(b);
       return ZANDLE_OUT_OF_MEMORY;
     }
-    charged.held += own;
-    if (charged.held > charged.peak) charged.peak = charged.held;
     *out = b;
     return ZANDLE_OK;
   }

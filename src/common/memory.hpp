@@ -37,7 +37,7 @@ class Memory {
     if (new_size > old_size && !admit(new_size - old_size)) return nullptr;
     void* q = fn_(user_, p, old_size, new_size);
     if (q == nullptr) return nullptr;
-    held -= old_size;
+    held_ -= old_size;
     charge(new_size);
     return q;
   }
@@ -46,28 +46,40 @@ class Memory {
   void release(void* p, std::size_t size) {
     if (p == nullptr) return;
     fn_(user_, p, size, 0);
-    held -= size;
+    held_ -= size;
   }
 
+  // Charges bytes that were allocated for the machine elsewhere (the object that holds
+  // this Memory, say), as if they had come from here; false when they do not fit the cap.
+  [[nodiscard]] bool chargeOwn(std::size_t size) {
+    if (held_ > cap || size > cap - held_) return false;
+    charge(size);
+    return true;
+  }
+
+  std::size_t held() const { return held_; }  // bytes allocated and not yet released
+  std::size_t peak() const { return peak_; }
+  std::uint64_t allocations() const { return allocations_; }
+
   std::size_t cap = SIZE_MAX;  // bytes that may be held at once
-  std::size_t held = 0;        // bytes allocated and not yet released
-  std::size_t peak = 0;
-  std::uint64_t allocations = 0;
   // When non-zero, allocation number fail_at (1 = the next) and every later one fail, as
   // on an exhausted heap: the tests walk every failure path with it.
   std::uint64_t fail_at = 0;
 
  private:
   bool admit(std::size_t size) {
-    ++allocations;
-    if (fail_at != 0 && allocations >= fail_at) return false;
-    return held <= cap && size <= cap - held;  // no subtraction that could wrap
+    ++allocations_;
+    if (fail_at != 0 && allocations_ >= fail_at) return false;
+    return held_ <= cap && size <= cap - held_;  // no subtraction that could wrap
   }
   void charge(std::size_t size) {
-    held += size;
-    if (held > peak) peak = held;
+    held_ += size;
+    if (held_ > peak_) peak_ = held_;
   }
 
+  std::size_t held_ = 0;
+  std::size_t peak_ = 0;
+  std::uint64_t allocations_ = 0;
   AllocFn fn_ = systemAlloc;
   void* user_ = nullptr;
 };

@@ -48,6 +48,22 @@ class RunPlace {
   // (line 0 when the host made that call).
   LineRef stoppedAt() const { return {stopped_source_.view(), stopped_line_, stopped_text_.view()}; }
 
+  // Where the last run stopped, given the calls it left in progress: `frames` of them,
+  // placeOf(k) the line frame k (counted from the outermost) was at. Inside a call that is
+  // the innermost frame's line, else the top-level line; nothing when the run finished.
+  template <class PlaceOf>
+  LineRef stoppedIn(std::size_t frames, PlaceOf placeOf) const {
+    if (!stopped_) return {};
+    return frames != 0 ? placeOf(frames - 1) : stoppedAt();
+  }
+  // Call i of those, the innermost first: its function (nameOf(k)) and the line it was
+  // called from (the top-level line for the outermost, nothing when the host called it).
+  template <class NameOf, class PlaceOf>
+  CallRef call(std::size_t frames, std::size_t i, NameOf nameOf, PlaceOf placeOf) const {
+    const std::size_t k = frames - 1 - i;
+    return {nameOf(k), k > 0 ? placeOf(k - 1) : stoppedAt()};
+  }
+
   // The id of the running text's name among the sources, interned on first need (when a
   // function is recorded); no_name when memory runs out.
   NameId sourceId() {

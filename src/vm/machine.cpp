@@ -48,26 +48,17 @@ Machine::Machine(const Options& options)
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
       escapes_(memory_, options.escapes, findEscape),
-      host_error_(memory_) {}
+      state_(memory_) {}
 
-bool Machine::fail(Error e) {
-  outcome_.ending = Ending::failed;
-  outcome_.error = e;
-  return false;
-}
+bool Machine::fail(Error e) { return state_.fail(e); }
 
 bool Machine::failAs(std::string_view host_error) {
-  host_error_.clear();
-  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
-  return fail(Error::HostError);
+  return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
 }
 
 bool Machine::halt(HaltReason reason, int status, std::string_view message) {
   (void)output_.write(message);  // the process ends either way
-  outcome_.ending = Ending::halted;
-  outcome_.reason = reason;
-  outcome_.status = status;
-  return false;
+  return state_.halt(reason, status);
 }
 
 // Every line counts against a budget, so the count stays inline and the stop out of line.
@@ -92,24 +83,18 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 }
 
 void Machine::beginRun() {
-  outcome_ = Outcome{};
+  state_.begin();
   for (std::uint32_t& c : counted_) c = 0;
   calls_.clear();
   recording_ = false;
-  recorded_func_ = no_name;
   place_.begin({});
 }
 
 Outcome Machine::endRun() {
-  if (recording_ && recorded_func_ != no_name) {
-    // The text ended inside a function: the partial body is dropped and the name keeps its
-    // earlier meaning.
-    code_.shrink(code_before_);
-    code_table_[recorded_func_] = replaced_;
-  }
+  if (recording_) state_.undoRecording(code_, code_table_);
   recording_ = false;
-  if (outcome_.ending != Ending::finished) place_.stop();
-  return outcome_;
+  if (state_.ended()) place_.stop();
+  return state_.outcome();
 }
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
@@ -155,21 +140,13 @@ LineRef Machine::placeOf(std::size_t pos, NameId func) const {
 }
 
 LineRef Machine::failedAt() const {
-  if (!place_.stopped()) return {};
-  if (!calls_.empty()) return placeOf(calls_.back().pos, calls_.back().func);
-  return place_.stoppedAt();
+  return place_.stoppedIn(calls_.size(), [this](std::size_t k) { return placeOf(calls_[k].pos, calls_[k].func); });
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
-  const std::size_t k = calls_.size() - 1 - i;  // the call, counted from the outermost
-  CallRef c{code_table_.name(calls_[k].func), {}};
-  if (k > 0) {
-    c.called_from = placeOf(calls_[k - 1].pos, calls_[k - 1].func);
-  } else {
-    // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = place_.stoppedAt();
-  }
-  return c;
+  return place_.call(
+      calls_.size(), i, [this](std::size_t k) { return code_table_.name(calls_[k].func); },
+      [this](std::size_t k) { return placeOf(calls_[k].pos, calls_[k].func); });
 }
 
 // A copy of the line in the machine's region, its tokens pointing into the copy (the
@@ -234,9 +211,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
       NameId id;
       if (!code_table_.intern(ins[1], id)) return fail(Error::OutOfMemory);
       if (calls_.empty()) {
-        recorded_func_ = id;
-        replaced_ = code_table_[id];
-        code_before_ = code_.size();
+        state_.recordingStarts(id, code_table_[id], code_.size());
       }
       if (!record(line)) return false;
       recording_ = true;

@@ -16,6 +16,7 @@
 #include "common/outcome.hpp"
 #include "common/output.hpp"
 #include "common/run_place.hpp"
+#include "common/run_state.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -106,9 +107,9 @@ class Machine {
   void* hostEscapeData(std::string_view name) const { return escapes_.hostData(name); }
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
-  std::string_view hostError() const { return host_error_.view(); }
+  std::string_view hostError() const { return state_.hostError(); }
 
-  const Outcome& outcome() const { return outcome_; }
+  const Outcome& outcome() const { return state_.outcome(); }
   Variables& data() { return data_; }
   const Variables& data() const { return data_; }
   const Sink& output() const { return output_; }
@@ -151,10 +152,6 @@ class Machine {
   InternTable<FuncEntry> code_table_;
   Vec<Call> calls_;
   bool recording_ = false;
-  // The top-level Func being recorded, to be undone when its End never comes.
-  NameId recorded_func_ = no_name;
-  FuncEntry replaced_{};
-  std::size_t code_before_ = 0;
   Arena arena_;  // copies of recorded lines and their tokens
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;
@@ -168,8 +165,7 @@ class Machine {
   LineReader* input_;
   std::uint64_t instruction_cap_;
   EscapeRegistry<Machine, Escape> escapes_;
-  Buffer host_error_;
-  Outcome outcome_;
+  RunState<Error, HaltReason, FuncEntry> state_;
 };
 
 }  // namespace zandle::vm

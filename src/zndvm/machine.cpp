@@ -78,11 +78,7 @@ inline bool refersToVariable(const Operand& o) {
 
 }  // namespace
 
-bool Machine::fail(Error e) {
-  outcome_.ending = Ending::failed;
-  outcome_.error = e;
-  return false;
-}
+bool Machine::fail(Error e) { return state_.fail(e); }
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
   beginRun();

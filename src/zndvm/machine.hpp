@@ -17,6 +17,7 @@
 #include "common/outcome.hpp"
 #include "common/output.hpp"
 #include "common/run_place.hpp"
+#include "common/run_state.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -108,9 +109,9 @@ class Machine {
   bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
-  std::string_view hostError() const { return host_error_.view(); }
+  std::string_view hostError() const { return state_.hostError(); }
 
-  const Outcome& outcome() const { return outcome_; }
+  const Outcome& outcome() const { return state_.outcome(); }
   Variables& vars() { return vars_; }
   const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
@@ -167,10 +168,6 @@ class Machine {
   Vec<Frame> stack_;
   bool recording_ = false;
   std::uint64_t recording_depth_ = 0;
-  // The top-level Func being recorded, to be undone when its End never comes.
-  FuncId recorded_func_ = no_func;
-  FuncEntry replaced_{};
-  std::size_t code_before_ = 0;
 
   RunPlace place_;  // the run in progress, and where the last one stopped
 
@@ -201,8 +198,7 @@ class Machine {
     SlotId last;
   };
   Vec<EscapeSlots> escape_slots_;
-  Buffer host_error_;
-  Outcome outcome_;
+  RunState<Error, HaltReason, FuncEntry> state_;
 };
 
 }  // namespace zandle::zndvm

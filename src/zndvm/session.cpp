@@ -28,20 +28,15 @@ Machine::Machine(const Options& options)
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
       escapes_(memory_, options.escapes, findEscape),
       escape_slots_(memory_),
-      host_error_(memory_) {}
+      state_(memory_) {}
 
 bool Machine::failAs(std::string_view host_error) {
-  host_error_.clear();
-  if (!host_error_.append(host_error)) return fail(Error::OutOfMemory);
-  return fail(Error::HostError);
+  return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
 }
 
 bool Machine::halt(HaltReason reason, std::string_view message, int status) {
   (void)output_.write(message);  // the process ends either way
-  outcome_.ending = Ending::halted;
-  outcome_.reason = reason;
-  outcome_.status = status;
-  return false;
+  return state_.halt(reason, status);
 }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
@@ -57,26 +52,20 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 }
 
 void Machine::beginRun() {
-  outcome_ = Outcome{};
+  state_.begin();
   stack_.clear();
   recording_ = false;
   recording_depth_ = 0;
-  recorded_func_ = no_func;
   executed_ = 0;
   place_.begin({});
 }
 
 Outcome Machine::endRun() {
-  if (recording_ && recorded_func_ != no_func) {
-    // The text ended inside a function: the partial body is dropped and the name keeps its
-    // earlier meaning, so that no later call runs into whatever is recorded next.
-    code_.shrink(code_before_);
-    funcs_[recorded_func_] = replaced_;
-  }
+  if (recording_) state_.undoRecording(code_, funcs_);
   recording_ = false;
   // The top-level line, where the run stopped or where its outermost call was made.
-  if (outcome_.ending != Ending::finished) place_.stop();
-  return outcome_;
+  if (state_.ended()) place_.stop();
+  return state_.outcome();
 }
 
 Outcome Machine::call(std::string_view function) {
@@ -96,21 +85,13 @@ LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
 }
 
 LineRef Machine::failedAt() const {
-  if (!place_.stopped()) return {};
-  if (!stack_.empty()) return placeOf(stack_.back().pc, stack_.back().func);
-  return place_.stoppedAt();
+  return place_.stoppedIn(stack_.size(), [this](std::size_t k) { return placeOf(stack_[k].pc, stack_[k].func); });
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
-  const std::size_t k = stack_.size() - 1 - i;  // the frame, counted from the bottom
-  CallRef c{funcs_.name(stack_[k].func), {}};
-  if (k > 0) {
-    c.called_from = placeOf(stack_[k - 1].pc, stack_[k - 1].func);
-  } else {
-    // Called from the top-level line the run stopped at (nothing when the host called).
-    c.called_from = place_.stoppedAt();
-  }
-  return c;
+  return place_.call(
+      stack_.size(), i, [this](std::size_t k) { return funcs_.name(stack_[k].func); },
+      [this](std::size_t k) { return placeOf(stack_[k].pc, stack_[k].func); });
 }
 
 bool Machine::execFunc(const Instruction& ins, FuncId func) {
@@ -118,9 +99,7 @@ bool Machine::execFunc(const Instruction& ins, FuncId func) {
     // The record already lives in the persistent arena (the driver saw the Func coming).
     const NameId source = place_.sourceId();
     if (source == no_name) return fail(Error::OutOfMemory);
-    recorded_func_ = func;
-    replaced_ = funcs_[func];
-    code_before_ = code_.size();
+    state_.recordingStarts(func, funcs_[func], code_.size());
     if (!code_.push(ins)) return fail(Error::OutOfMemory);
     funcs_[func] = FuncEntry{code_.size(), source, true};
     recording_ = true;

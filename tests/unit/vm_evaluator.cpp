@@ -79,7 +79,7 @@ TEST(VmEvaluate, ArithmeticLimits) {
 TEST(VmEvaluate, AJoinThatCannotBeMadeIsOutOfMemory) {
   Eval evaluate;
   ASSERT_TRUE(evaluate.vars.store("big", std::string(4096, 'x')));
-  evaluate.memory.cap = evaluate.memory.held + 4096;  // room for one copy, not for two
+  evaluate.memory.cap = evaluate.memory.held() + 4096;  // room for one copy, not for two
   EXPECT_EQ(evaluate.failure("big s++ big"), Error::OutOfMemory);
   EXPECT_EQ(evaluate("big ?= big"), "0");
 }

@@ -60,7 +60,7 @@ TEST(ZndvmEmbedding, NoCapIsPassedWhateverItsValue) {
     Machine m(Options{.output = out.sink(), .memory_cap = cap, .alloc = TestAllocator::fn, .alloc_user = &alloc});
     EXPECT_EQ(m.run(doubling).error, Error::OutOfMemory) << cap;
     EXPECT_LE(alloc.peak, cap);
-    EXPECT_LE(m.memory().peak, cap);
+    EXPECT_LE(m.memory().peak(), cap);
   }
 }
 

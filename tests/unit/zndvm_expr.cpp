@@ -365,7 +365,7 @@ TEST_F(Expr, ApplyOpDirectly) {
 TEST_F(Expr, OutOfMemoryInsideAnOperatorIsNeverAValue) {
   vars.set("big", Value::ofStr(std::string(100000, 'x')));
   vars.set("e", Value::ofStr("big s++ big"));
-  memory.cap = memory.held + 150000;  // one copy of big fits, two do not
+  memory.cap = memory.held() + 150000;  // one copy of big fits, two do not
   EXPECT_EQ(text("big s++ big").error(), Error::OutOfMemory);
   EXPECT_EQ(compiled("big s++ big").error(), Error::OutOfMemory);
   EXPECT_EQ(text("big s++ big ?= big").error(), Error::OutOfMemory);

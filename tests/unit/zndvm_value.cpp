@@ -408,7 +408,7 @@ TEST(ValuePrint, StrIsItsOwnBytesAndArenaCopiesNumbersExactly) {
   std::string_view m = textValue(arena, Value::ofWord(7)).text();
   EXPECT_EQ(m.data(), n.data() + n.size());  // exactly its length was taken
   arena.release();
-  memory.cap = memory.held;
+  memory.cap = memory.held();
   EXPECT_EQ(textValue(arena, Value::ofFloat(1e300)).error(), Error::OutOfMemory);
 }
 

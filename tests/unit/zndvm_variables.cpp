@@ -158,7 +158,7 @@ TEST(Variables, AppendingToItsOwnValueIsLinear) {
   const SlotId s = vars.intern("s");
   vars.set(s, Value::ofStr("a"));
   std::string expected = "a";
-  const std::uint64_t allocations_before = memory.allocations;
+  const std::uint64_t allocations_before = memory.allocations();
   for (int i = 0; i < 100000; ++i) {
     const char c = static_cast<char>('a' + i % 26);
     vars.concat(s, vars.get(s)->text(), std::string_view(&c, 1));
@@ -166,7 +166,7 @@ TEST(Variables, AppendingToItsOwnValueIsLinear) {
   }
   EXPECT_EQ(vars.get(s)->text(), expected);
   // Doubling: a few dozen allocations for 100,000 appends, and at most twice the length held.
-  EXPECT_LT(memory.allocations - allocations_before, 40u);
+  EXPECT_LT(memory.allocations() - allocations_before, 40u);
   EXPECT_LE(vars.valueCapacity(), 2 * expected.size());
 }
 
@@ -212,7 +212,7 @@ TEST(Variables, AnAppendThatCannotGrowKeepsTheOldValue) {
   const SlotId t = vars.intern("t");
   vars.set(s, Value::ofStr(std::string(1000, 's')));
   vars.set(t, Value::ofStr(std::string(1000, 't')));
-  memory.fail_at = memory.allocations + 1;  // this and every later allocation fails
+  memory.fail_at = memory.allocations() + 1;  // this and every later allocation fails
   EXPECT_FALSE(static_cast<Variables&>(vars).concat(s, vars.get(s)->text(), vars.get(s)->text()));
   EXPECT_EQ(vars.get(s)->text(), std::string(1000, 's'));
   EXPECT_FALSE(static_cast<Variables&>(vars).concat(t, "x", vars.get(s)->text()));

@@ -1,0 +1,78 @@
+// What either interpreter keeps about the run in progress besides its place: how it ended
+// (finished, failed with an error, halted), the failure a host escape named itself, and the
+// function a top-level Func is recording, which is undone when the text ends before its End
+// so that no later call runs into whatever is recorded next.
+#pragma once
+#include <cstddef>
+#include <string_view>
+
+#include "intern.hpp"
+#include "memory.hpp"
+#include "outcome.hpp"
+#include "vec.hpp"
+
+namespace zandle {
+
+template <class Error, class HaltReason, class FuncEntry>
+class RunState {
+ public:
+  using Outcome = RunOutcome<Error, HaltReason>;
+
+  explicit RunState(Memory& memory) : host_error_(memory) {}
+
+  // A run begins: it has not ended, and nothing is being recorded.
+  void begin() {
+    outcome_ = Outcome{};
+    recorded_ = no_name;
+  }
+
+  // Records a failure; always false, so that a routine can `return fail(...)`.
+  bool fail(Error e) {
+    outcome_.ending = Ending::failed;
+    outcome_.error = e;
+    return false;
+  }
+  // A failure a host escape names itself, reported as `host_error` (the program's HostError).
+  bool failAs(Error host_error, std::string_view name, Error out_of_memory) {
+    host_error_.clear();
+    if (!host_error_.append(name)) return fail(out_of_memory);
+    return fail(host_error);
+  }
+  // Ends the run the way that ends the process, with that exit status.
+  bool halt(HaltReason reason, int status) {
+    outcome_.ending = Ending::halted;
+    outcome_.reason = reason;
+    outcome_.status = status;
+    return false;
+  }
+
+  const Outcome& outcome() const { return outcome_; }
+  bool ended() const { return outcome_.ending != Ending::finished; }
+  std::string_view hostError() const { return host_error_.view(); }
+
+  // A top-level Func starts recording `func`, whose entry was `replaced`, when the code held
+  // `code_size` records.
+  void recordingStarts(NameId func, const FuncEntry& replaced, std::size_t code_size) {
+    recorded_ = func;
+    replaced_ = replaced;
+    code_before_ = code_size;
+  }
+  // The run ended inside that recording: the partial body is dropped and the name keeps its
+  // earlier meaning.
+  template <class Code, class Functions>
+  void undoRecording(Code& code, Functions& functions) {
+    if (recorded_ == no_name) return;
+    code.shrink(code_before_);
+    functions[recorded_] = replaced_;
+    recorded_ = no_name;
+  }
+
+ private:
+  Outcome outcome_;
+  Buffer host_error_;
+  NameId recorded_ = no_name;
+  FuncEntry replaced_{};
+  std::size_t code_before_ = 0;
+};
+
+}  // namespace zandle
