@@ -12,7 +12,11 @@ The recorded-code benchmark also prints bytes of peak memory per recorded line: 
 less an empty program's, over the lines recorded. Lua's 400,000 appends copy the whole
 string each time and take minutes, so they run once (RUN_ONCE) and are marked so.
 
-Usage: bench/run.py [--build DIR] [--rounds N] [--only SUBSTRING] [--without PROGRAM] [--list]
+With --baseline DIR the programs of another build (an earlier commit's, say) run too, as
+vm@base and zndvm@base, interleaved with the others: a change's effect in one run.
+
+Usage: bench/run.py [--build DIR] [--baseline DIR] [--rounds N] [--only SUBSTRING]
+                    [--without PROGRAM] [--list]
 Needs lua5.4 (apt-get install lua5.4) for the reference figures.
 """
 
@@ -196,7 +200,9 @@ PER_LINE = {"zndvm: 100k recorded functions": 3 * RECORDED_FUNCTIONS}
 
 # ---------------------------------------------------------------------------------------
 
-def command(language, path, build):
+def command(language, path, build, baseline=None):
+    if language.endswith("@base"):
+        return command(language[:-len("@base")], path, baseline)
     if language == "vm":
         return [os.path.join(build, "vm"), path]
     if language == "zndvm":
@@ -253,6 +259,7 @@ def stripped_size(path):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
+    parser.add_argument("--baseline", default=None, help="a build to compare with, in the same run")
     parser.add_argument("--rounds", type=int, default=0, help="override rounds per benchmark")
     parser.add_argument("--only", default="", help="run benchmarks whose name contains this")
     parser.add_argument("--without", action="append", default=[],
@@ -260,6 +267,7 @@ def main():
     parser.add_argument("--list", action="store_true")
     opts = parser.parse_args()
     build = os.path.abspath(opts.build)
+    baseline = os.path.abspath(opts.baseline) if opts.baseline else None
     if opts.list:
         for name, *_ in BENCHMARKS:
             print(name)
@@ -268,7 +276,7 @@ def main():
         print("lua5.4 is missing (apt-get install lua5.4)", file=sys.stderr)
         return 1
 
-    print(f"{'benchmark':34} {'program':9} {'median':>10} {'ratio/lua':>9} "
+    print(f"{'benchmark':34} {'program':10} {'median':>10} {'ratio/lua':>9} "
           f"{'peak RSS':>10} {'ratio/lua':>9}")
     with tempfile.TemporaryDirectory(prefix="zandle-bench-") as work:
         build_peak_rss(work)
@@ -278,15 +286,18 @@ def main():
             languages = [l for l in languages
                          if (l not in ("vm", "zndvm") or os.path.exists(os.path.join(build, l)))
                          and (l == "lua" or l not in opts.without)]
+            if baseline:
+                languages += [l + "@base" for l in languages
+                              if l in ("vm", "zndvm") and os.path.exists(os.path.join(baseline, l))]
             rounds = opts.rounds or rounds
             programs = generate()
             cmds = {}
             for lang in languages:
-                suffix, text = programs[lang]
+                suffix, text = programs[lang.replace("@base", "")]
                 path = os.path.join(work, f"{name.split(':')[0]}-{lang}{suffix}".replace(" ", "_"))
                 with open(path, "w") as f:
                     f.write(text)
-                cmds[lang] = command(lang, path, build)
+                cmds[lang] = command(lang, path, build, baseline)
             times = {l: [] for l in languages}
             rss = {l: [] for l in languages}
             once = [l for l in languages if (name, l) in RUN_ONCE]
@@ -308,25 +319,26 @@ def main():
             for lang in languages:
                 t = statistics.median(times[lang])
                 m = statistics.median(rss[lang])
-                print(f"{name:34} {lang:9} {t * 1000:8.2f}ms {t / lua_t:9.2f} "
+                print(f"{name:34} {lang:10} {t * 1000:8.2f}ms {t / lua_t:9.2f} "
                       f"{m:8.0f}KB {m / lua_m:9.2f}"
                       + ("  (one run)" if lang in once else ""), flush=True)
             if name in PER_LINE:
                 empty = empty_program()
                 for lang in languages:
-                    suffix, text = empty[lang]
-                    path = os.path.join(work, f"empty-{lang}{suffix}")
+                    suffix, text = empty[lang.replace("@base", "")]
+                    path = os.path.join(work, f"empty-{lang}{suffix}".replace("@", "-"))
                     with open(path, "w") as f:
                         f.write(text)
-                    base = statistics.median(run_once(command(lang, path, build), True)[1]
+                    base = statistics.median(run_once(command(lang, path, build, baseline), True)[1]
                                              for _ in range(5))
                     per_line = (statistics.median(rss[lang]) - base) * 1024 / PER_LINE[name]
-                    print(f"{name:34} {lang:9} {per_line:8.0f} bytes of peak memory per line",
+                    print(f"{name:34} {lang:10} {per_line:8.0f} bytes of peak memory per line",
                           flush=True)
     for prog in ("vm", "zndvm"):
-        path = os.path.join(build, prog)
-        if os.path.exists(path):
-            print(f"size: {prog} stripped {stripped_size(path)} bytes")
+        for where, tag in ((build, ""), (baseline, "@base")):
+            path = os.path.join(where, prog) if where else ""
+            if path and os.path.exists(path):
+                print(f"size: {prog}{tag} stripped {stripped_size(path)} bytes")
     return 0
 
 

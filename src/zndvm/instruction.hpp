@@ -1,14 +1,15 @@
 // A program line in its two compiled forms. The compiler turns the line into a ParsedLine:
 // the keyword and up to two operands with their addressing modes and compiled expressions.
 // The machine then prepares an Instruction from it, the compact record that is run and, inside
-// a function, kept: its form says which executor runs it, and the form's fields hold what
-// that executor needs, resolved once (variable cells, function and escape ids, constants).
-// Only a record of the general form keeps the whole ParsedLine, out of line.
+// a function, kept: its form (forms.hpp) says which executor runs it, and the form's fields
+// hold what that executor needs, resolved once (variable cells, function and escape ids,
+// constants). Only the records that may run over the whole ParsedLine keep it, out of line.
 #pragma once
 #include <cstdint>
 #include <string_view>
 
 #include "expr.hpp"
+#include "forms.hpp"
 #include "keywords.hpp"
 #include "value.hpp"
 #include "variables.hpp"
@@ -44,48 +45,21 @@ struct ParsedLine {
   bool has_data = false;
 };
 
-// Which executor runs a record. Every form but `general` is a shape whose operands were
-// resolved when the line was prepared; `general` runs the keyword over the ParsedLine.
-enum class Form : std::uint8_t {
-  general,
-  end,
-  ret,
-  func,         // Func name
-  call,         // Call name
-  escape,       // Escape name
-  new_compare,  // New name "x op y", op a string comparison
-  new_concat,   // New name "x s++ y"
-  new_value,    // New name 'text'
-  // New x "y op k" (op arithmetic) right before If f "x cmp k": the counter-and-test shape
-  // of a loop, run as one step so that the test takes the new value from a register. It is
-  // the New's record; the If's record stays as it was and follows it. Counters add or
-  // subtract, so those two have forms of their own.
-  add_then_if,
-  sub_then_if,
-  new_then_if,
-  // New name "x op y" and If name "x op y" with op numeric, x and y cells or constants; the
-  // _k forms have y a number written in the text, kept in the record. Each is a block of
-  // forms, one per numeric operator (numericForm), so that running one decides nothing.
-  new_number,
-  new_number_k = new_number + 8,
-  if_number = new_number_k + 8,
-  if_number_k = if_number + 8,
-  last = if_number_k + 7,
-};
-
-constexpr Form numericForm(Form block, Op op) {
-  return static_cast<Form>(static_cast<unsigned>(block) + static_cast<unsigned>(op) -
-                           static_cast<unsigned>(Op::add));
-}
-static_assert(numericForm(Form::new_number, Op::lt) < Form::new_number_k);
-static_assert(numericForm(Form::if_number_k, Op::lt) == Form::last);
-
 // Where a function's body starts, in the code; stays where it is for the machine's lifetime.
 struct FuncEntry {
   std::uint64_t start;  // index of the first record of the body
   NameId source;        // the text it came from
   bool defined;
 };
+
+// A record's fields beyond its text and place are written when the line is prepared and
+// read by the executor of its form, through the accessors below for those that share room:
+// in debug builds they check that the form reads the field (forms.hpp lists which do).
+#ifdef NDEBUG
+#define ZANDLE_FORM_READS(field) static_cast<void>(0)
+#else
+#define ZANDLE_FORM_READS(field) (reads(form, field) ? static_cast<void>(0) : __builtin_trap())
+#endif
 
 struct Instruction {
   const char* text = nullptr;  // the whole line, for reports of where a run failed
@@ -102,17 +76,40 @@ struct Instruction {
   // only their value as a double matters there; the _k forms keep y's in the record.
   const Value* left = nullptr;
   union {
-    const Value* right = nullptr;
-    double right_number;
+    const Value* right_ = nullptr;
+    double right_number_;
   };
   union {
-    Value* cell = nullptr;     // new_number: the destination's cell
-    const FuncEntry* callee;   // call, if_number: the function named
-    const ParsedLine* parsed;  // general, and new_concat / new_compare when a name is unset
+    Value* cell_ = nullptr;     // the numeric New forms: the destination's cell
+    const FuncEntry* callee_;   // call, the numeric If forms: the function named
+    const ParsedLine* parsed_;  // general, and new_concat / new_compare when a name is unset
   };
 
   std::string_view lineText() const { return {text, text_size}; }
+
+  const Value* right() const {
+    ZANDLE_FORM_READS(f_right);
+    return right_;
+  }
+  double rightNumber() const {
+    ZANDLE_FORM_READS(f_right_number);
+    return right_number_;
+  }
+  Value* cell() const {
+    ZANDLE_FORM_READS(f_cell);
+    return cell_;
+  }
+  const FuncEntry& callee() const {
+    ZANDLE_FORM_READS(f_callee);
+    return *callee_;
+  }
+  const ParsedLine& parsed() const {
+    ZANDLE_FORM_READS(f_parsed);
+    return *parsed_;
+  }
 };
+
+#undef ZANDLE_FORM_READS
 
 static_assert(sizeof(Instruction) == 48);
 

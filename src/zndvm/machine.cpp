@@ -32,16 +32,14 @@ namespace {
   return true;
 }
 
-// The two numbers of an x op y form, y from the record when `constant` says it is there.
-template <bool constant>
-[[gnu::always_inline]] inline bool operandNumbers(const Instruction& ins, double& l, double& r) {
+// The two numbers of an x op y form, y from the record when the form keeps it there.
+bool operandNumbers(const Instruction& ins, double& l, double& r) {
   if (!numberIn(*ins.left, l)) return false;
-  if constexpr (constant) {
-    r = ins.right_number;
+  if (reads(ins.form, f_right_number)) {
+    r = ins.rightNumber();
     return true;
-  } else {
-    return numberIn(*ins.right, r);
   }
+  return numberIn(*ins.right(), r);
 }
 
 // Whether a numeric condition prints as "0", without making its value.
@@ -60,9 +58,10 @@ inline bool unset(const Value& v) { return v.type == Type::failure; }
 // Whether an arithmetic New and the If after it form the counter-and-test shape: the If
 // compares the New's destination with a number written in the text.
 bool countsAndTests(const Instruction& step, const Instruction& test) {
-  return step.form >= Form::new_number_k && step.form < Form::if_number &&
-         step.expr_op >= Op::add && step.expr_op <= Op::div && test.form >= Form::if_number_k &&
-         test.left == step.cell;
+  const bool arithmetic = step.expr_op == Op::add || step.expr_op == Op::sub || step.expr_op == Op::mul ||
+                          step.expr_op == Op::div;
+  return formInfo(step.form).shape == Shape::new_number_k && arithmetic &&
+         formInfo(test.form).shape == Shape::if_number_k && test.left == step.cell();
 }
 
 // Whether the operand's own text is the name (bare or 'true literal'), or the name must be
@@ -116,10 +115,17 @@ bool Machine::runLine(std::string_view line) {
   ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = place_.line();
   if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
-  const Step step = interpret(ins);
-  if (step == Step::stopped) return false;
-  if (step == Step::returned) return fail(Error::Return);
-  return stack_.empty() || drive();
+  if (recording_) return countInstruction() && record(ins);
+  return runRecord(ins);
+}
+
+// Runs a top-level record as the bottom frame of the call stack, followed by an End that
+// ends the line. A stray End in the main program is counted and does nothing.
+bool Machine::runRecord(const Instruction& ins) {
+  line_code_[0] = ins;
+  if (ins.form == Form::end) line_code_[0].form = Form::nop;
+  if (!stack_.push(Frame{0, no_func})) return fail(Error::OutOfMemory);
+  return drive();
 }
 
 bool Machine::intern(ParsedLine& p) {
@@ -193,19 +199,12 @@ bool Machine::prepareBinary(const ParsedLine& p, Arena& arena, Instruction& ins)
   }
   const Op op = data.expr.items[1].op;
   const bool numeric = !isStringOp(op);
-  Form form;
-  if (p.op == Opcode::If) {
-    if (!numeric) return true;
-    form = Form::if_number;
-  } else {
-    form = numeric ? Form::new_number : op == Op::concat ? Form::new_concat : Form::new_compare;
-  }
+  if (p.op == Opcode::If && !numeric) return true;
   const ExprOperand& right = data.expr.items[2];
   const bool constant_right = numeric && right.kind == ExprOperand::Kind::literal;
   if (constant_right) {
     // A number written in the text is kept in the record itself.
-    asNumber(right.literal, ins.right_number);
-    form = form == Form::if_number ? Form::if_number_k : Form::new_number_k;
+    asNumber(right.literal, ins.right_number_);
   }
   const Value* sides[2];
   for (int k = 0; k < (constant_right ? 1 : 2); ++k) {
@@ -219,16 +218,22 @@ bool Machine::prepareBinary(const ParsedLine& p, Arena& arena, Instruction& ins)
     if (numeric && asNumber(v, d)) v = Value::ofFloat(d);
     if (!constant(v, arena, sides[k])) return false;
   }
-  ins.form = numeric ? numericForm(form, op) : form;
+  if (!numeric) {
+    ins.form = op == Op::concat ? Form::new_concat : Form::new_compare;
+  } else if (p.op == Opcode::If) {
+    ins.form = formOf(constant_right ? Shape::if_number_k : Shape::if_number, op);
+  } else {
+    ins.form = formOf(constant_right ? Shape::new_number_k : Shape::new_number, op);
+  }
   ins.expr_op = op;
   ins.left = sides[0];
-  if (!constant_right) ins.right = sides[1];
+  if (!constant_right) ins.right_ = sides[1];
   if (p.op == Opcode::If) {
     ins.id = p.dest.func;
-    ins.callee = &funcs_[p.dest.func];
+    ins.callee_ = &funcs_[p.dest.func];
   } else {
     ins.id = p.dest.slot;
-    if (numeric) ins.cell = vars_.cell(p.dest.slot);
+    if (numeric) ins.cell_ = vars_.cell(p.dest.slot);
   }
   return true;
 }
@@ -255,7 +260,7 @@ bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) 
       if (named(p.dest)) {
         ins.form = p.op == Opcode::Func ? Form::func : Form::call;
         ins.id = p.dest.func;
-        ins.callee = &funcs_[p.dest.func];
+        ins.callee_ = &funcs_[p.dest.func];
       }
       break;
     case Opcode::Escape:
@@ -275,8 +280,8 @@ bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) 
   // holds no value and stands for itself.
   if (ins.form == Form::general || ins.form == Form::new_concat || ins.form == Form::new_compare) {
     if (!kept) {
-      ins.parsed = &p;
-    } else if (!keepParsed(p, arena, ins.parsed)) {
+      ins.parsed_ = &p;
+    } else if (!keepParsed(p, arena, ins.parsed_)) {
       return false;
     }
   }
@@ -292,6 +297,7 @@ bool Machine::record(const Instruction& ins) {
     step.form = step.expr_op == Op::add   ? Form::add_then_if
                 : step.expr_op == Op::sub ? Form::sub_then_if
                                           : Form::new_then_if;
+    static_assert(reads(Form::new_then_if, f_op) && reads(Form::new_then_if, f_cell));
   }
   if (ins.op == Opcode::End) {
     // The record before an End may be a self-call that reuses the frame. (A recording starts
@@ -308,21 +314,14 @@ bool Machine::record(const Instruction& ins) {
   return true;
 }
 
-Machine::Step Machine::interpret(const Instruction& ins) {
-  if (!countInstruction()) return Step::stopped;
-  scratch_.reset();
-  if (recording_) return record(ins) ? Step::next : Step::stopped;
-  return execute(ins);
-}
-
 // New name "x s++ y": straight into the destination's buffer, in place when x is the
 // destination itself.
 bool Machine::newConcat(const Instruction& ins) {
   const Value& left = *ins.left;
-  const Value& right = *ins.right;
+  const Value& right = *ins.right();
   if (unset(left) || unset(right)) {
     scratch_.reset();
-    return execNew(*ins.parsed);
+    return execNew(ins.parsed());
   }
   char left_buf[value_text_capacity];
   char right_buf[value_text_capacity];
@@ -333,12 +332,12 @@ bool Machine::newConcat(const Instruction& ins) {
 }
 
 bool Machine::newCompare(const Instruction& ins) {
-  if (unset(*ins.left) || unset(*ins.right)) {
+  if (unset(*ins.left) || unset(*ins.right())) {
     scratch_.reset();
-    return execNew(*ins.parsed);
+    return execNew(ins.parsed());
   }
   // A comparison allocates nothing, so the working arena is not touched.
-  vars_.setNumber(ins.id, applyOp(temp_, ins.expr_op, *ins.left, *ins.right));
+  vars_.setNumber(ins.id, applyOp(temp_, ins.expr_op, *ins.left, *ins.right()));
   return true;
 }
 
@@ -350,73 +349,27 @@ bool Machine::newValue(const Instruction& ins) {
   return stored(vars_.set(ins.id, *ins.left));
 }
 
-// The numeric forms, `op` being the form's operator: a constant where the driver runs them.
-template <bool constant>
-[[gnu::always_inline]] inline bool Machine::newNumber(const Instruction& ins, Op op) {
+// A numeric New or If whose operands are not both floats (or whose operator the driver
+// leaves to this path): false with the failure recorded.
+bool Machine::numericNew(const Instruction& ins) {
   double l, r;
-  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
-  *ins.cell = applyNumeric(op, l, r);
+  if (!operandNumbers(ins, l, r)) return fail(Error::NotNumeric);
+  *ins.cell() = applyNumeric(ins.expr_op, l, r);
   return true;
 }
 
-template <bool constant>
-[[gnu::always_inline]] inline bool Machine::ifNumber(const Instruction& ins, Op op, bool& holds) {
+bool Machine::numericIf(const Instruction& ins, bool& holds) {
   double l, r;
-  if (!operandNumbers<constant>(ins, l, r)) return fail(Error::NotNumeric);
-  holds = numericHolds(op, l, r);
+  if (!operandNumbers(ins, l, r)) return fail(Error::NotNumeric);
+  holds = numericHolds(ins.expr_op, l, r);
   return true;
 }
 
-Machine::Step Machine::execute(const Instruction& ins) {
-  bool ok = true;
-  bool holds;
-  switch (ins.form) {
-    case Form::general:
-      return executeGeneral(ins);
-    case Form::end:  // a stray End in the main program
-      break;
-    case Form::ret:
-      return Step::returned;
-    case Form::func:
-      ok = execFunc(ins, ins.id);
-      break;
-    case Form::call:
-      ok = callFunction(ins.id);
-      break;
-    case Form::escape:
-      ok = execEscape(ins.id);
-      break;
-    case Form::new_compare:
-      ok = newCompare(ins);
-      break;
-    case Form::new_concat:
-      ok = newConcat(ins);
-      break;
-    case Form::new_value:
-      ok = newValue(ins);
-      break;
-    case Form::add_then_if:  // its New alone; the If is the next record
-    case Form::sub_then_if:
-    case Form::new_then_if:
-      ok = newNumber<true>(ins, ins.expr_op);
-      break;
-    default:
-      if (ins.form < Form::new_number_k) {
-        ok = newNumber<false>(ins, ins.expr_op);
-      } else if (ins.form < Form::if_number) {
-        ok = newNumber<true>(ins, ins.expr_op);
-      } else if (ins.form < Form::if_number_k) {
-        ok = ifNumber<false>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
-      } else {
-        ok = ifNumber<true>(ins, ins.expr_op, holds) && (!holds || callFunction(ins.id));
-      }
-      break;
-  }
-  return ok ? Step::next : Step::stopped;
-}
-
-Machine::Step Machine::executeGeneral(const Instruction& ins) {
-  const ParsedLine& p = *ins.parsed;
+// A record of the general form, or a Func of a written name: its keyword run over the
+// parsed line. A call it makes is left to the driver, which makes every call.
+Machine::General Machine::runGeneral(const Instruction& ins) {
+  if (ins.form == Form::func) return {execFunc(ins, ins.id)};
+  const ParsedLine& p = ins.parsed();
   bool ok = true;
   switch (p.op) {
     case Opcode::New:
@@ -432,26 +385,25 @@ Machine::Step Machine::executeGeneral(const Instruction& ins) {
     }
     case Opcode::Func: {
       FuncId func;
-      ok = functionOf(p.dest, func) && execFunc(ins, func);
-      break;
+      if (!functionOf(p.dest, func)) return {Next::stop};
+      return {execFunc(ins, func)};
     }
     case Opcode::Call: {
-      FuncId func;
-      ok = functionOf(p.dest, func) && callFunction(func);
-      break;
+      FuncId callee;
+      if (!functionOf(p.dest, callee)) return {Next::stop};
+      return {Next::call, callee};
     }
     case Opcode::If: {
-      FuncId func;
+      FuncId callee;
       bool holds;
-      ok = functionOf(p.dest, func) && condition(p, holds) && (!holds || callFunction(func));
-      break;
+      if (!functionOf(p.dest, callee) || !condition(p, holds)) return {Next::stop};
+      return {holds ? Next::call : Next::go_on, callee};
     }
-    case Opcode::Return:
-      return Step::returned;
+    case Opcode::Return:  // prepared as forms of their own
     case Opcode::End:
       break;
   }
-  return ok ? Step::next : Step::stopped;
+  return {ok ? Next::go_on : Next::stop};
 }
 
 // The value of a literal-mode operand: its compiled form when it has one and the keyword
@@ -594,266 +546,238 @@ bool Machine::condition(const ParsedLine& p, bool& holds) {
   return true;
 }
 
-bool Machine::callFunction(FuncId func) {
-  const FuncEntry& entry = funcs_[func];
-  if (!entry.defined) return fail(Error::UnknownFunction);
-  // A call of the running function right before its End reuses the frame, so a function
-  // that loops by calling itself last runs in constant stack space.
-  if (!stack_.empty() && stack_.back().func == func && isTailCall(stack_.back().pc)) {
-    stack_.back().pc = entry.start;
-    return true;
-  }
-  return pushCall(func, entry.start);
+// A new frame for a call; the driver makes every call, so the common case stays inline.
+[[gnu::always_inline]] inline bool Machine::pushCall(FuncId func, std::uint64_t pc) {
+  // The bottom frame is the top-level line's, no call.
+  if (stack_.size() > limits::call_depth_max) [[unlikely]] return overflow();
+  return stack_.push(Frame{pc, func}) || fail(Error::OutOfMemory);
 }
 
-bool Machine::pushCall(FuncId func, std::uint64_t pc) {
-  if (stack_.size() >= limits::call_depth_max) {
-    return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n");
-  }
-  return stored(stack_.push(Frame{pc, func}));
-}
+bool Machine::overflow() { return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n"); }
 
-bool Machine::isTailCall(std::uint64_t pc) const { return code_[pc].before_end; }
-
-// The driver switches on a form's number: the numeric forms beyond their blocks' first are
-// not named.
-constexpr unsigned label(Form form) { return static_cast<unsigned>(form); }
-
-// The four numeric forms of one operator, for the driver's switch: each runs with its
-// operator fixed, so that the operator's own switch folds away. Only floats, which
-// arithmetic makes, are handled here; any other operand goes to the shared general path
-// (numeric_new, numeric_if), which keeps each case small.
-#define ZANDLE_NUMERIC_CASES(OP)                                                          \
-  case label(numericForm(Form::new_number, OP)):                                          \
-    ZANDLE_COUNT();                                                                       \
-    if (ins.left->type != Type::float_ || ins.right->type != Type::float_) [[unlikely]] { \
-      goto numeric_new;                                                                   \
-    }                                                                                     \
-    *ins.cell = applyNumeric(OP, ins.left->as.float_, ins.right->as.float_);              \
-    ++ip;                                                                                 \
-    continue;                                                                             \
-  case label(numericForm(Form::new_number_k, OP)):                                        \
-    ZANDLE_COUNT();                                                                       \
-    if (ins.left->type != Type::float_) [[unlikely]] goto numeric_new;                    \
-    *ins.cell = applyNumeric(OP, ins.left->as.float_, ins.right_number);                  \
-    ++ip;                                                                                 \
-    continue;                                                                             \
-  case label(numericForm(Form::if_number, OP)):                                           \
-    ZANDLE_COUNT();                                                                       \
-    if (ins.left->type != Type::float_ || ins.right->type != Type::float_) [[unlikely]] { \
-      goto numeric_if;                                                                    \
-    }                                                                                     \
-    if (numericHolds(OP, ins.left->as.float_, ins.right->as.float_)) goto call_record;    \
-    ++ip;                                                                                 \
-    continue;                                                                             \
-  case label(numericForm(Form::if_number_k, OP)):                                         \
-    ZANDLE_COUNT();                                                                       \
-    if (ins.left->type != Type::float_) [[unlikely]] goto numeric_if;                     \
-    if (numericHolds(OP, ins.left->as.float_, ins.right_number)) goto call_record;        \
-    ++ip;                                                                                 \
-    continue;
-
-// Multiplication and division, rarer in loops than counting and comparing, run through the
-// general path with the operator's switch: code for every operator would not fit the
-// program's size.
-#define ZANDLE_GENERAL_NUMERIC_CASES(OP)                  \
-  case label(numericForm(Form::new_number, OP)):          \
-  case label(numericForm(Form::new_number_k, OP)):        \
-    ZANDLE_COUNT();                                       \
-    goto numeric_new;                                     \
-  case label(numericForm(Form::if_number, OP)):           \
-  case label(numericForm(Form::if_number_k, OP)):         \
-    ZANDLE_COUNT();                                       \
-    goto numeric_if;
-
-// Instructions granted to the driver out of what is left under the cap.
+// The instructions the driver may run before it must stop at a checkpoint: what is left
+// under the cap, in parts when that is beyond a signed count's range.
 inline std::int64_t grant(std::uint64_t left) {
   return left < INT64_MAX ? static_cast<std::int64_t>(left) : INT64_MAX;
 }
 
-// The counter-and-test shape: both records are counted at once, unless the cap falls
-// between them or x is not a float, when the New runs alone and the If after it.
-#define ZANDLE_THEN_IF_CASE(FORM, OP)                                                        \
-  case label(FORM): {                                                                        \
-    const Instruction& test = ip[1];                                                         \
-    if (budget < 2 || ins.left->type != Type::float_) [[unlikely]] {                         \
-      ZANDLE_COUNT();                                                                        \
-      if (!newNumber<true>(ins, ins.expr_op)) goto stopped;                                  \
-      ++ip;                                                                                  \
-      continue;                                                                              \
-    }                                                                                        \
-    budget -= 2;                                                                             \
-    const Value value = applyNumeric(OP, ins.left->as.float_, ins.right_number);             \
-    *ins.cell = value;                                                                       \
-    ++ip;                                                                                    \
-    if (!numericHolds(test.expr_op, value.as.float_, test.right_number)) {                   \
-      ++ip;                                                                                  \
-      continue;                                                                              \
-    }                                                                                        \
-    break;                                                                                   \
-  }
+// The driver used up the `granted` instructions, the record at hand not yet run: the count
+// is brought up to date, and either more is granted or (0) the run halts at the cap.
+std::int64_t Machine::grantMore(std::int64_t granted) {
+  executed_ += static_cast<std::uint64_t>(granted);
+  if (executed_ < instruction_cap_) return grant(instruction_cap_ - executed_);
+  capReached();
+  return 0;
+}
 
-// One more instruction against the cap.
-#define ZANDLE_COUNT()               \
-  do {                               \
-    if (--budget < 0) goto capped;   \
+// The driver's cases, one for each form, made from the list of forms: each shape's
+// executor below, with the form's operator a constant. An executor leaves the record by
+// moving ip on (`continue`), or by one of the driver's labels: call (ip is the record that
+// calls, callee and entry the function), leave (the frame returns), general (a record the
+// general path runs), checkpoint (nothing is granted for the record at ip), stopped (a
+// failure or halt at ip).
+
+// Charges the record at ip one instruction of what is granted; with nothing left, the
+// record waits at the checkpoint.
+#define ZANDLE_CHARGE_ONE()             \
+  do {                                  \
+    if (--budget < 0) goto checkpoint;  \
   } while (false)
 
-// Runs the call stack down to empty. The running frame's place is kept in `ip` and written
-// back to the frame only where something may look at it: before a call, a general record
-// (which may move it), and a failure or halt (which reports it). The code is checked to
-// hold the place at entry and after a general record; from there on every step stays in
-// it: each recorded body ends with its End, a function's start is a record of its body and
-// a return goes to the record after a call, which is never the last of its body. The
-// instruction count is kept as what is left of the cap. (Exits are labels, not lambdas, so
-// that the place and the count stay in registers.)
+// The record at ip calls the function it names.
+#define ZANDLE_CALL_NAMED()   \
+  do {                        \
+    callee = ins.id;          \
+    entry = &ins.callee();    \
+    goto call;                \
+  } while (false)
+
+#define ZANDLE_EXECUTE_general(OP) \
+  ZANDLE_CHARGE_ONE();             \
+  goto general;
+#define ZANDLE_EXECUTE_func(OP) ZANDLE_EXECUTE_general(OP)
+#define ZANDLE_EXECUTE_nop(OP) \
+  ZANDLE_CHARGE_ONE();         \
+  ++ip;                        \
+  continue;
+#define ZANDLE_EXECUTE_end(OP) goto leave;
+#define ZANDLE_EXECUTE_ret(OP)                   \
+  ZANDLE_CHARGE_ONE();                           \
+  if (top->func == no_func) [[unlikely]] {       \
+    fail(Error::Return); /* at the top level */  \
+    goto stopped;                                \
+  }                                              \
+  goto leave;
+#define ZANDLE_EXECUTE_call(OP) \
+  ZANDLE_CHARGE_ONE();          \
+  ZANDLE_CALL_NAMED();
+// An escape neither calls nor moves the code, so the driver goes on after it.
+#define ZANDLE_EXECUTE_escape(OP)                         \
+  ZANDLE_CHARGE_ONE();                                    \
+  top->pc = static_cast<std::uint64_t>(ip - code);        \
+  scratch_.reset();                                       \
+  if (!execEscape(ins.id)) goto done;                     \
+  ++ip;                                                   \
+  continue;
+#define ZANDLE_EXECUTE_STEP(run) \
+  ZANDLE_CHARGE_ONE();           \
+  if (!run(ins)) goto stopped;   \
+  ++ip;                          \
+  continue;
+#define ZANDLE_EXECUTE_new_compare(OP) ZANDLE_EXECUTE_STEP(newCompare)
+#define ZANDLE_EXECUTE_new_concat(OP) ZANDLE_EXECUTE_STEP(newConcat)
+#define ZANDLE_EXECUTE_new_value(OP) ZANDLE_EXECUTE_STEP(newValue)
+
+// Multiplication and division, rarer in loops than counting and comparing, always take the
+// general numeric path: code for every operator would not fit the program's size.
+constexpr bool inlined(Op op) { return op != Op::mul && op != Op::div; }
+
+// Only floats, which arithmetic makes, are handled inline; any other operand goes to the
+// general numeric path, which keeps each case small.
+#define ZANDLE_EXECUTE_NEW(OP, RIGHT_IS_FLOAT, RIGHT)                                 \
+  ZANDLE_CHARGE_ONE();                                                                \
+  if (!inlined(OP) || ins.left->type != Type::float_ || !(RIGHT_IS_FLOAT)) [[unlikely]] { \
+    if (!numericNew(ins)) goto stopped;                                               \
+  } else {                                                                            \
+    *ins.cell() = applyNumeric(OP, ins.left->as.float_, RIGHT);                       \
+  }                                                                                   \
+  ++ip;                                                                               \
+  continue;
+#define ZANDLE_EXECUTE_new_number(OP) \
+  ZANDLE_EXECUTE_NEW(OP, ins.right()->type == Type::float_, ins.right()->as.float_)
+#define ZANDLE_EXECUTE_new_number_k(OP) ZANDLE_EXECUTE_NEW(OP, true, ins.rightNumber())
+
+#define ZANDLE_EXECUTE_IF(OP, RIGHT_IS_FLOAT, RIGHT)                                  \
+  {                                                                                   \
+    ZANDLE_CHARGE_ONE();                                                              \
+    bool holds;                                                                       \
+    if (!inlined(OP) || ins.left->type != Type::float_ || !(RIGHT_IS_FLOAT)) [[unlikely]] { \
+      if (!numericIf(ins, holds)) goto stopped;                                       \
+    } else {                                                                          \
+      holds = numericHolds(OP, ins.left->as.float_, RIGHT);                           \
+    }                                                                                 \
+    if (holds) ZANDLE_CALL_NAMED();                                                   \
+    ++ip;                                                                             \
+    continue;                                                                         \
+  }
+#define ZANDLE_EXECUTE_if_number(OP) \
+  ZANDLE_EXECUTE_IF(OP, ins.right()->type == Type::float_, ins.right()->as.float_)
+#define ZANDLE_EXECUTE_if_number_k(OP) ZANDLE_EXECUTE_IF(OP, true, ins.rightNumber())
+
+// The counter-and-test shape: the New and the If after it are charged at once, unless the
+// grant ends between them or x is not a float, when the New runs alone and the If after it.
+#define ZANDLE_EXECUTE_THEN_IF(OP)                                              \
+  {                                                                             \
+    if (budget < 2 || ins.left->type != Type::float_) [[unlikely]] {            \
+      ZANDLE_CHARGE_ONE();                                                      \
+      if (!numericNew(ins)) goto stopped;                                       \
+      ++ip;                                                                     \
+      continue;                                                                 \
+    }                                                                           \
+    budget -= 2;                                                                \
+    const Value value = applyNumeric(OP, ins.left->as.float_, ins.rightNumber()); \
+    *ins.cell() = value;                                                        \
+    const Instruction& test = *++ip;                                            \
+    if (!numericHolds(test.expr_op, value.as.float_, test.rightNumber())) {     \
+      ++ip;                                                                     \
+      continue;                                                                 \
+    }                                                                           \
+    callee = test.id;                                                           \
+    entry = &test.callee();                                                     \
+    goto call;                                                                  \
+  }
+#define ZANDLE_EXECUTE_then_if(OP) ZANDLE_EXECUTE_THEN_IF(OP)
+#define ZANDLE_EXECUTE_then_if_any(OP) ZANDLE_EXECUTE_THEN_IF(ins.expr_op)
+
+#define ZANDLE_DRIVER_CASE(form, shape, op, fields) \
+  case Form::form:                                  \
+    ZANDLE_EXECUTE_##shape(op)
+
+// Runs the call stack down to empty; the bottom frame is the top-level line's. The running
+// frame's place is kept in `ip` (and `code`, the records it counts in) and written back to
+// the frame only where something may look at it: before a call, an escape, a general
+// record (which may move it), and a failure or halt (which reports it). Every step stays in
+// the code: each recorded body ends with its End, the line's record is followed by one, a
+// function's start is a record of its body and a return goes to the record after a call,
+// which is never the last of its frame's records. What is granted of the instruction count
+// is kept as a signed count of what is left. (Exits are labels, not lambdas, so that the
+// place and the count stay in registers.)
 bool Machine::drive() {
-  // While driving nothing is recorded, so the code does not grow and stays where it is.
-  const Instruction* const code = code_.data();
-  const std::uint64_t code_size = code_.size();
+  // Nothing is recorded while a function body runs, so the recorded code stays where it
+  // is; a top-level Func, which starts a recording, is refreshed after below.
+  const Instruction* bodies = code_.data();
   Frame* top = &stack_.back();
-  if (top->pc >= code_size) return fail(Error::InvalidPC);
+  const Instruction* code = top->func == no_func ? line_code_ : bodies;
   const Instruction* ip = code + top->pc;
-  // A signed count is one instruction cheaper to test; a cap beyond its range is granted in
-  // parts.
   std::int64_t granted = grant(instruction_cap_ - executed_);
   std::int64_t budget = granted;
+  FuncId callee = no_func;
+  const FuncEntry* entry = nullptr;
   bool ok = false;
   for (;;) {
-  resume:
-    // The record at ip runs; a numeric If that holds and a Call leave the switch for
-    // call_record. (The record's name ends with the block, so that the general paths
-    // after the loop may jump to call_record.)
     {
       const Instruction& ins = *ip;
-      switch (label(ins.form)) {
-        case label(Form::ret):
-          ZANDLE_COUNT();
-          [[fallthrough]];
-        case label(Form::end):
-        pop_frame:
-          stack_.pop();
-          if (stack_.empty()) {
-            ok = true;
-            goto done;
-          }
-          top = &stack_.back();
-          ip = code + top->pc + 1;
-          continue;
-        ZANDLE_NUMERIC_CASES(Op::add)
-        ZANDLE_NUMERIC_CASES(Op::sub)
-        ZANDLE_GENERAL_NUMERIC_CASES(Op::mul)
-        ZANDLE_GENERAL_NUMERIC_CASES(Op::div)
-        ZANDLE_NUMERIC_CASES(Op::num_eq)
-        ZANDLE_NUMERIC_CASES(Op::num_ne)
-        ZANDLE_NUMERIC_CASES(Op::gt)
-        ZANDLE_NUMERIC_CASES(Op::lt)
-        case label(Form::call):
-          ZANDLE_COUNT();
-          break;
-        ZANDLE_THEN_IF_CASE(Form::add_then_if, Op::add)
-        ZANDLE_THEN_IF_CASE(Form::sub_then_if, Op::sub)
-        ZANDLE_THEN_IF_CASE(Form::new_then_if, ins.expr_op)
-        case label(Form::new_concat):
-          ZANDLE_COUNT();
-          if (!newConcat(ins)) goto stopped;
-          ++ip;
-          continue;
-        case label(Form::new_compare):
-          ZANDLE_COUNT();
-          if (!newCompare(ins)) goto stopped;
-          ++ip;
-          continue;
-        case label(Form::new_value):
-          ZANDLE_COUNT();
-          if (!newValue(ins)) goto stopped;
-          ++ip;
-          continue;
-        case label(Form::escape):
-          // An escape neither calls nor moves the code, so the driver goes on after it.
-          ZANDLE_COUNT();
-          top->pc = static_cast<std::uint64_t>(ip - code);
-          scratch_.reset();
-          if (!execEscape(ins.id)) goto done;
-          ++ip;
-          continue;
-        case label(Form::general):
-        case label(Form::func): {
-          ZANDLE_COUNT();
-          const std::uint64_t pc = static_cast<std::uint64_t>(ip - code);
-          top->pc = pc;
-          scratch_.reset();
-          const std::size_t depth = stack_.size();
-          const Step step = execute(ins);
-          if (step == Step::stopped) goto done;
-          if (step == Step::returned) goto pop_frame;
-          top = &stack_.back();
-          // A call starts the new frame at its body; a nested Func moved this one past it.
-          if (stack_.size() == depth && top->pc == pc) {
-            ++ip;
-            continue;
-          }
-          if (top->pc >= code_size) {
-            fail(Error::InvalidPC);
-            goto done;
-          }
-          ip = code + top->pc;
-          continue;
-        }
+      switch (ins.form) {
+        ZANDLE_FORMS(ZANDLE_DRIVER_CASE)
         default:
-          __builtin_unreachable();
+          __builtin_unreachable();  // every record has one of the forms
       }
     }
-  call_record:
-    {
-      // The record at ip calls the function it names.
-      const Instruction& call = *ip;
-      const FuncEntry& callee = *call.callee;
-      if (!callee.defined) {
-        fail(Error::UnknownFunction);
-        goto stopped;
-      }
-      if (call.before_end && top->func == call.id) {
-        // The frame is reused. A self-call that is its body's first record goes on to the
-        // End instead, so such a body runs once.
-        ip = code + callee.start == ip ? ip + 1 : code + callee.start;
+  general: {
+    top->pc = static_cast<std::uint64_t>(ip - code);
+    scratch_.reset();
+    const General general = runGeneral(*ip);
+    bodies = code_.data();
+    top = &stack_.back();
+    switch (general.next) {
+      case Next::go_on:
+        ++ip;
         continue;
-      }
-      top->pc = static_cast<std::uint64_t>(ip - code);
-      if (!pushCall(call.id, callee.start)) goto done;
-      top = &stack_.back();
-      ip = code + callee.start;
+      case Next::call:
+        callee = general.callee;
+        entry = &funcs_[callee];
+        goto call;
+      case Next::jump:  // past a Func's body
+        ip = code + top->pc;
+        continue;
+      case Next::stop:
+        goto done;
     }
   }
-numeric_new: {
-  // A numeric New (already counted) with an operand that is not a float.
-  const Instruction& ins = *ip;
-  if (!(ins.form < Form::new_number_k ? newNumber<false>(ins, ins.expr_op) : newNumber<true>(ins, ins.expr_op))) {
-    goto stopped;
+  call: {
+    if (!entry->defined) {
+      fail(Error::UnknownFunction);
+      goto stopped;
+    }
+    if (ip->before_end && top->func == callee) {
+      // A call of the running function right before its End reuses the frame, so a
+      // function that loops by calling itself last runs in constant stack space. A body
+      // whose first record is that call goes on to its End instead, and runs once.
+      const Instruction* start = bodies + entry->start;
+      ip = start == ip ? ip + 1 : start;
+      continue;
+    }
+    top->pc = static_cast<std::uint64_t>(ip - code);
+    if (!pushCall(callee, entry->start)) goto done;
+    top = &stack_.back();
+    code = bodies;
+    ip = code + entry->start;
+    continue;
   }
-  ++ip;
-  goto resume;
-}
-numeric_if: {
-  // A numeric If (already counted) with an operand that is not a float.
-  const Instruction& ins = *ip;
-  bool holds;
-  if (!(ins.form < Form::if_number_k ? ifNumber<false>(ins, ins.expr_op, holds)
-                                     : ifNumber<true>(ins, ins.expr_op, holds))) {
-    goto stopped;
+  leave:
+    stack_.pop();
+    if (stack_.empty()) {
+      ok = true;
+      goto done;
+    }
+    top = &stack_.back();
+    code = top->func == no_func ? line_code_ : bodies;
+    ip = code + top->pc + 1;
+    continue;
+  checkpoint:
+    granted = budget = grantMore(granted);
+    if (granted == 0) goto stopped;
   }
-  if (holds) goto call_record;
-  ++ip;
-  goto resume;
-}
-capped:
-  executed_ += static_cast<std::uint64_t>(granted);
-  if (executed_ < instruction_cap_) {
-    granted = budget = grant(instruction_cap_ - executed_);
-    goto resume;  // the record has not run yet
-  }
-  capReached();
-  granted = budget = 0;
 stopped:
   top->pc = static_cast<std::uint64_t>(ip - code);
 done:
@@ -861,9 +785,28 @@ done:
   return ok;
 }
 
-#undef ZANDLE_COUNT
-#undef ZANDLE_THEN_IF_CASE
-#undef ZANDLE_NUMERIC_CASES
-#undef ZANDLE_GENERAL_NUMERIC_CASES
+#undef ZANDLE_DRIVER_CASE
+#undef ZANDLE_EXECUTE_then_if_any
+#undef ZANDLE_EXECUTE_then_if
+#undef ZANDLE_EXECUTE_THEN_IF
+#undef ZANDLE_EXECUTE_if_number_k
+#undef ZANDLE_EXECUTE_if_number
+#undef ZANDLE_EXECUTE_IF
+#undef ZANDLE_EXECUTE_new_number_k
+#undef ZANDLE_EXECUTE_new_number
+#undef ZANDLE_EXECUTE_NEW
+#undef ZANDLE_EXECUTE_new_value
+#undef ZANDLE_EXECUTE_new_concat
+#undef ZANDLE_EXECUTE_new_compare
+#undef ZANDLE_EXECUTE_STEP
+#undef ZANDLE_EXECUTE_escape
+#undef ZANDLE_EXECUTE_call
+#undef ZANDLE_EXECUTE_ret
+#undef ZANDLE_EXECUTE_end
+#undef ZANDLE_EXECUTE_nop
+#undef ZANDLE_EXECUTE_func
+#undef ZANDLE_EXECUTE_general
+#undef ZANDLE_CALL_NAMED
+#undef ZANDLE_CHARGE_ONE
 
 }  // namespace zandle::zndvm

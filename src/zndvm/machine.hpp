@@ -1,7 +1,8 @@
 // One zndvm interpreter: the variables, the recorded function bodies and the function table,
 // the call stack, and four arenas (recorded code, the top-level line being run, one
 // instruction's results, one evaluation's working memory). Each line is compiled and executed
-// before the next is read; calls move a program counter over the recorded records. Every byte
+// before the next is read: its record runs as the bottom frame of the call stack, so that one
+// driver runs every record, the top-level line's and the recorded bodies' alike. Every byte
 // comes from the machine's own Memory, and nothing throws: a failure is recorded in the
 // machine and every routine that can fail says so by returning false.
 #pragma once
@@ -47,8 +48,10 @@ struct Options {
   std::uint32_t escapes = UINT32_MAX;
 };
 
+// A call in progress. The bottom frame of a run is the top-level line's (func no_func): its
+// pc counts in the line's own two records, every other frame's in the recorded code.
 struct Frame {
-  std::uint64_t pc;  // index in the code of the record this frame runs next
+  std::uint64_t pc;  // index of the record this frame runs (or, below the top, called from)
   FuncId func;
 };
 
@@ -72,7 +75,7 @@ class Machine {
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
   LineRef failedAt() const;
-  std::size_t activeCallCount() const { return place_.stopped() ? stack_.size() : 0; }
+  std::size_t activeCallCount() const { return place_.stopped() ? calls() : 0; }
   CallRef activeCall(std::size_t i) const;
 
   // Publishes the arguments: VMARGC as a word, VMARG0, VMARG1, ... as strings. False when
@@ -113,20 +116,32 @@ class Machine {
 
   const Outcome& outcome() const { return state_.outcome(); }
   Variables& vars() { return vars_; }
+  // The recorded records, as prepared (what tests and tools may look at).
+  std::span<const Instruction> recorded() const { return {code_.data(), code_.size()}; }
   const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
   Memory& memory() { return memory_; }
 
  private:
-  enum class Step : std::uint8_t { next, returned, stopped };
+  // What a record of the general form leaves the driver to do: go on to the next record,
+  // call a function, go where the frame's pc now says (past a Func's body), or stop.
+  enum class Next : std::uint8_t { go_on, call, jump, stop };
+  struct General {
+    Next next;
+    FuncId callee = no_func;  // for Next::call
+  };
 
-  Step interpret(const Instruction& ins);
-  Step execute(const Instruction& ins);  // interpret, when nothing is being recorded
-  Step executeGeneral(const Instruction& ins);
+  bool runRecord(const Instruction& ins);
   bool drive();
+  General runGeneral(const Instruction& ins);
+  [[gnu::noinline]] bool numericNew(const Instruction& ins);
+  [[gnu::noinline]] bool numericIf(const Instruction& ins, bool& holds);
+  [[gnu::noinline]] std::int64_t grantMore(std::int64_t granted);
   bool pushCall(FuncId func, std::uint64_t pc);
+  [[gnu::noinline, gnu::cold]] bool overflow();
   bool findFuncEnd(std::uint64_t pc, std::uint64_t& end);
-  bool isTailCall(std::uint64_t pc) const;
+  // The calls in progress: the frames above the top-level line's.
+  std::size_t calls() const { return stack_.empty() ? 0 : stack_.size() - 1; }
 
   void beginRun();
   Outcome endRun();
@@ -146,16 +161,11 @@ class Machine {
   bool variableOf(const Operand& operand, SlotId& slot);
   bool functionOf(const Operand& operand, FuncId& func);
   bool condition(const ParsedLine& parsed, bool& holds);
-  bool callFunction(FuncId func);
   bool stored(bool ok) { return ok || fail(Error::OutOfMemory); }
 
   bool execNew(const ParsedLine& parsed);
   bool execEscape(EscapeId index);
-  bool execFunc(const Instruction& ins, FuncId func);
-  template <bool constant>
-  bool newNumber(const Instruction& ins, Op op);
-  template <bool constant>
-  bool ifNumber(const Instruction& ins, Op op, bool& holds);
+  Next execFunc(const Instruction& ins, FuncId func);
   bool newConcat(const Instruction& ins);
   bool newCompare(const Instruction& ins);
   bool newValue(const Instruction& ins);
@@ -166,6 +176,8 @@ class Machine {
   InternTable<FuncEntry> funcs_;
   Vec<Instruction> code_;
   Vec<Frame> stack_;
+  // The top-level line's record and an End after it, which the bottom frame runs.
+  Instruction line_code_[2];
   bool recording_ = false;
   std::uint64_t recording_depth_ = 0;
 

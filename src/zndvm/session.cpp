@@ -28,7 +28,10 @@ Machine::Machine(const Options& options)
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
       escapes_(memory_, options.escapes, findEscape),
       escape_slots_(memory_),
-      state_(memory_) {}
+      state_(memory_) {
+  line_code_[1].op = Opcode::End;
+  line_code_[1].form = Form::end;
+}
 
 bool Machine::failAs(std::string_view host_error) {
   return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
@@ -73,8 +76,17 @@ Outcome Machine::call(std::string_view function) {
   const FuncId func = funcs_.find(function);
   if (func == no_func || !funcs_[func].defined) {
     fail(Error::UnknownFunction);
-  } else if (pushCall(func, funcs_[func].start)) {
-    drive();
+  } else {
+    // The host's call stands where a top-level Call would: the bottom frame's record (the
+    // End after it ends the run when the function returns).
+    line_code_[0] = Instruction{};
+    line_code_[0].op = Opcode::Call;
+    line_code_[0].form = Form::call;
+    if (!stack_.push(Frame{0, no_func}) || !stack_.push(Frame{funcs_[func].start, func})) {
+      fail(Error::OutOfMemory);
+    } else {
+      drive();
+    }
   }
   return endRun();
 }
@@ -84,36 +96,40 @@ LineRef Machine::placeOf(std::uint64_t pc, FuncId func) const {
   return {place_.sourceName(funcs_[func].source), ins.line, ins.lineText()};
 }
 
+// The frames above the top-level line's, k counted from the outermost.
 LineRef Machine::failedAt() const {
-  return place_.stoppedIn(stack_.size(), [this](std::size_t k) { return placeOf(stack_[k].pc, stack_[k].func); });
+  return place_.stoppedIn(calls(), [this](std::size_t k) { return placeOf(stack_[k + 1].pc, stack_[k + 1].func); });
 }
 
 CallRef Machine::activeCall(std::size_t i) const {
   return place_.call(
-      stack_.size(), i, [this](std::size_t k) { return funcs_.name(stack_[k].func); },
-      [this](std::size_t k) { return placeOf(stack_[k].pc, stack_[k].func); });
+      calls(), i, [this](std::size_t k) { return funcs_.name(stack_[k + 1].func); },
+      [this](std::size_t k) { return placeOf(stack_[k + 1].pc, stack_[k + 1].func); });
 }
 
-bool Machine::execFunc(const Instruction& ins, FuncId func) {
-  if (stack_.empty()) {
-    // The record already lives in the persistent arena (the driver saw the Func coming).
+Machine::Next Machine::execFunc(const Instruction& ins, FuncId func) {
+  Frame& top = stack_.back();
+  if (top.func == no_func) {
+    // At the top level the following lines are recorded. The record already lives in the
+    // persistent arena (the line was kept when its keyword showed).
     const NameId source = place_.sourceId();
-    if (source == no_name) return fail(Error::OutOfMemory);
-    state_.recordingStarts(func, funcs_[func], code_.size());
-    if (!code_.push(ins)) return fail(Error::OutOfMemory);
+    if (source == no_name || !code_.push(ins)) {
+      fail(Error::OutOfMemory);
+      return Next::stop;
+    }
+    state_.recordingStarts(func, funcs_[func], code_.size() - 1);
     funcs_[func] = FuncEntry{code_.size(), source, true};
     recording_ = true;
     recording_depth_ = 0;
-    return true;
+    return Next::go_on;
   }
   // A Func inside a running body: its body was recorded along with the enclosing one, so it
   // is defined in place and execution skips over it.
-  Frame& top = stack_.back();
   std::uint64_t end;
-  if (!findFuncEnd(top.pc, end)) return false;
+  if (!findFuncEnd(top.pc, end)) return Next::stop;
   funcs_[func] = FuncEntry{top.pc + 1, funcs_[top.func].source, true};
   top.pc = end + 1;
-  return true;
+  return Next::jump;
 }
 
 bool Machine::findFuncEnd(std::uint64_t pc, std::uint64_t& end) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "embedding.hpp"
 #include "escapes/table.hpp"
@@ -189,6 +191,28 @@ TEST(ZndvmEmbedding, TheCapIsExactInsideFunctions) {
     EXPECT_EQ(i->as.float_, cap == 25 ? 10.0 : cap >= 9 ? 2.0 : 1.0) << cap;
     EXPECT_EQ(m.activeCallCount(), 1u);
   }
+}
+
+// How recorded lines are prepared decides which of the driver's executors runs them: a
+// wrong form runs the wrong code. A stray End at the top level counts like any line, the
+// End that returns from a function does not.
+TEST(ZndvmEmbedding, LinesArePreparedInTheFormsTheirShapesCallFor) {
+  StringSink out;
+  Machine m(Options{.output = out.sink()});
+  ASSERT_EQ(m.run("New i '0'\nNew x 'x'\nFunc f\nNew i \"i + 1\"\nIf f \"i < 3\"\nNew i \"i * i\"\n"
+                  "If f \"i == x\"\nNew s \"s s++ x\"\nNew c \"s ?= x\"\nNew v 'text'\nCall f\n"
+                  "Escape std.io.print\nCall <x>\nReturn\nEnd\n")
+                .ending,
+            Ending::finished);  // f is recorded, never called
+  std::vector<std::string_view> forms;
+  for (const Instruction& ins : m.recorded()) forms.push_back(formName(ins.form));
+  EXPECT_EQ(forms, (std::vector<std::string_view>{"func", "add_then_if", "if_lt_k", "new_mul", "if_eq",
+                                                  "new_concat", "new_compare", "new_value", "call",
+                                                  "escape", "general", "ret", "end"}));
+  Machine counted(Options{.output = out.sink(), .instruction_cap = 3});
+  EXPECT_EQ(counted.run("End\nEnd\nEnd\n").ending, Ending::finished);
+  EXPECT_EQ(counted.run("End\nEnd\nEnd\nEnd\n").reason, HaltReason::instruction_cap);
+  EXPECT_EQ(counted.run("Func g\nEnd\nCall g\n").ending, Ending::finished);
 }
 
 TEST(ZndvmEmbedding, ACounterAndTestThatFailsIsLocatedAtTheTest) {

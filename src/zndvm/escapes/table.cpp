@@ -85,6 +85,7 @@ bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slo
   }
   std::size_t at = 0;
   for (const std::string_view p : {parts[0], parts[1], parts[2], number}) {
+    if (p.empty()) continue;  // an empty view may have no bytes to copy from
     std::memcpy(name + at, p.data(), p.size());
     at += p.size();
   }
