@@ -4,7 +4,7 @@
 #pragma once
 #include <string_view>
 
-#include "../machine.hpp"
+#include "vm/machine.hpp"
 
 namespace zandle::vm::escapes {
 

@@ -17,7 +17,7 @@
 
 #include "common/files.hpp"
 #include "library.hpp"
-#include "machine.hpp"
+#include "zndvm/machine.hpp"
 
 namespace zandle::zndvm::escapes {
 

@@ -3,7 +3,7 @@
 // cannot be written fails rather than pass for done.
 #include <cerrno>
 
-#include "../machine.hpp"
+#include "zndvm/machine.hpp"
 #include "table.hpp"
 
 namespace zandle::zndvm::escapes {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/vec.hpp"
-#include "value.hpp"
+#include "zndvm/value.hpp"
 
 namespace zandle::zndvm {
 

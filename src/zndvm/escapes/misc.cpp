@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "../machine.hpp"
+#include "zndvm/machine.hpp"
 #include "table.hpp"
 
 namespace zandle::zndvm::escapes {

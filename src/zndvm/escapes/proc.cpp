@@ -18,7 +18,7 @@
 #include "common/bytes.hpp"
 #include "common/files.hpp"
 #include "library.hpp"
-#include "machine.hpp"
+#include "zndvm/machine.hpp"
 
 extern char** environ;
 

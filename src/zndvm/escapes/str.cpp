@@ -4,7 +4,7 @@
 #include "common/bytes.hpp"
 #include "common/search.hpp"
 #include "library.hpp"
-#include "machine.hpp"
+#include "zndvm/machine.hpp"
 
 namespace zandle::zndvm::escapes {
 

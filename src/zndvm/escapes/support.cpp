@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "library.hpp"
-#include "machine.hpp"
+#include "zndvm/machine.hpp"
 #include "table.hpp"
 
 namespace zandle::zndvm::escapes {

@@ -2,11 +2,11 @@
 
 #include "common/name_table.hpp"
 
-#include "../instruction.hpp"
+#include "zndvm/instruction.hpp"
 #include <cstring>
 
 #include "common/decimal.hpp"
-#include "../machine.hpp"
+#include "zndvm/machine.hpp"
 #include "library.hpp"
 
 namespace zandle::zndvm {

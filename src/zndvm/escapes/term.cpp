@@ -11,7 +11,7 @@
 #include "common/decimal.hpp"
 #include "common/line_reader.hpp"
 #include "library.hpp"
-#include "machine.hpp"
+#include "zndvm/machine.hpp"
 
 namespace zandle::zndvm::escapes {
 
