@@ -22,7 +22,7 @@ class NameTable {
   }
 
   // The entry named exactly `name`, or null.
-  const Entry* find(std::string_view name) const {
+  [[gnu::always_inline]] const Entry* find(std::string_view name) const {
     if (name.size() < shortest_ || name.size() > longest_) return nullptr;
     for (const Entry& e : entries_) {
       if (sameBytes(e.name, name)) return &e;

@@ -28,18 +28,6 @@
 
 namespace zandle::vm {
 
-enum class Error : std::uint8_t {
-  ok,
-#define ZANDLE_ENUM_ITEM(name) name,
-  ZANDLE_SYS_ERRORS(ZANDLE_ENUM_ITEM) ZANDLE_VM_ERRORS(ZANDLE_ENUM_ITEM)
-#undef ZANDLE_ENUM_ITEM
-};
-
-static_assert(static_cast<int>(Error::OutOfMemory) == static_cast<int>(SysError::OutOfMemory));
-
-inline Error fromSys(SysError e) { return static_cast<Error>(e); }
-
-// The printed name; "ok" for no failure.
-std::string_view errorName(Error e);
+ZANDLE_DEFINE_ERRORS(ZANDLE_VM_ERRORS)
 
 }  // namespace zandle::vm

@@ -4,6 +4,7 @@
 // Forms of one shape differ only by their operator: each case runs with its operator a
 // constant, so that the operator's own switch folds away.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -130,13 +131,27 @@ constexpr const FormInfo& formInfo(Form f) { return form_info[static_cast<std::s
 constexpr std::string_view formName(Form f) { return formInfo(f).name; }
 constexpr bool reads(Form f, FormField field) { return (formInfo(f).fields & field) != 0; }
 
-// The form of a shape with an operator (a numeric shape and a numeric operator, or a
-// then_if shape), found in the list rather than computed from the forms' order.
-constexpr Form formOf(Shape shape, Op op) {
+namespace detail {
+inline constexpr std::size_t shape_count = static_cast<std::size_t>(Shape::if_number_k) + 1;
+// Every (shape, operator) pair that names a form, looked up in the list once, when the
+// program is built; the pairs that name none give general.
+inline constexpr auto forms_by_shape = [] {
+  std::array<std::array<Form, op_count>, shape_count> table{};
+  for (auto& row : table) row.fill(Form::general);
   for (std::size_t i = 0; i < std::size(form_info); ++i) {
-    if (form_info[i].shape == shape && form_info[i].op == op) return static_cast<Form>(i);
+    const FormInfo& f = form_info[i];
+    if (f.op != Op{} || f.shape == Shape::then_if) {
+      table[static_cast<std::size_t>(f.shape)][static_cast<std::size_t>(f.op)] = static_cast<Form>(i);
+    }
   }
-  return Form::general;
+  return table;
+}();
+}  // namespace detail
+
+// The form of a numeric shape with an operator, found in the list rather than computed from
+// the forms' order.
+constexpr Form formOf(Shape shape, Op op) {
+  return detail::forms_by_shape[static_cast<std::size_t>(shape)][static_cast<std::size_t>(op)];
 }
 
 // Every numeric shape has a form for every numeric operator.

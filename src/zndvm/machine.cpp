@@ -109,21 +109,22 @@ bool Machine::runLine(std::string_view line) {
   line_.reset();
   ParsedLine parsed;
   if (Error e = compileLine(tokens_, line_, vars_, parsed); e != Error::ok) return fail(e);
-  Instruction ins;
+  // The record is prepared where the bottom frame runs it; a recorded one is copied.
+  Instruction& ins = line_code_[0];
+  ins = Instruction{};
   ins.text = line.data();
   // A report shows at most this much of a longer line.
   ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = place_.line();
   if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
   if (recording_) return countInstruction() && record(ins);
-  return runRecord(ins);
+  return runLineRecord();
 }
 
-// Runs a top-level record as the bottom frame of the call stack, followed by an End that
-// ends the line. A stray End in the main program is counted and does nothing.
-bool Machine::runRecord(const Instruction& ins) {
-  line_code_[0] = ins;
-  if (ins.form == Form::end) line_code_[0].form = Form::nop;
+// Runs the top-level line's record as the bottom frame of the call stack, followed by an
+// End that ends the line. A stray End in the main program is counted and does nothing.
+bool Machine::runLineRecord() {
+  if (line_code_[0].form == Form::end) line_code_[0].form = Form::nop;
   if (!stack_.push(Frame{0, no_func})) return fail(Error::OutOfMemory);
   return drive();
 }

@@ -131,7 +131,7 @@ class Machine {
     FuncId callee = no_func;  // for Next::call
   };
 
-  bool runRecord(const Instruction& ins);
+  bool runLineRecord();
   bool drive();
   General runGeneral(const Instruction& ins);
   [[gnu::noinline]] bool numericNew(const Instruction& ins);
