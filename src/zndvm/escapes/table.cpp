@@ -26,6 +26,8 @@ constexpr Escape table[] = {
     {"std.term.color.basic.fore", escapes::colorFore, EscapeGroup::term},
     {"std.term.color.basic.back", escapes::colorBack, EscapeGroup::term},
     {"std.term.color.basic.reset", escapes::colorReset, EscapeGroup::term},
+// Left out of builds that must not reach files or processes (the WebAssembly one).
+#ifndef ZANDLE_NO_SYSTEM_ESCAPES
     {"std.fs.dir.get", escapes::dirGet, EscapeGroup::fs},
     {"std.fs.dir.change", escapes::dirChange, EscapeGroup::fs},
     {"std.fs.dir.list", escapes::dirList, EscapeGroup::fs},
@@ -36,6 +38,7 @@ constexpr Escape table[] = {
     {"std.proc.wait", escapes::procWait, EscapeGroup::proc},
     {"std.proc.capture", escapes::procCapture, EscapeGroup::proc},
     {"std.proc.exit", escapes::procExit, EscapeGroup::proc},
+#endif
 };
 
 // The shortest and longest names: anything outside is rejected without a search.
