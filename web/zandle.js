@@ -248,7 +248,10 @@ export class Zandle {
   /** Publishes arguments as VMARGC and VMARG0, VMARG1, ... */
   setArguments(list) {
     this.#live();
-    if (!Array.isArray(list) || list.some((a) => typeof a !== 'string')) throw invalid('the arguments must be strings');
+    // They reach the machine as C strings, so they cannot hold a zero byte.
+    if (!Array.isArray(list) || list.some((a) => typeof a !== 'string' || a.includes('\0'))) {
+      throw invalid('the arguments must be strings without zero bytes');
+    }
     const texts = list.map((a) => encoder.encode(`${a}\0`));
     const size = texts.reduce((n, t) => n + t.length, 0) + 4 * list.length;
     const block = this.#alloc(size);

@@ -1,7 +1,7 @@
 // Runs one script at a time for the playground, off the page's thread, so that a long run
 // never freezes the page and Stop can end it by ending this worker. Output goes back in
 // batches; the result of the run follows it.
-import { Zandle } from './zandle/zandle.js';
+import { Zandle } from './zandle/zandle.js'; // the site holds the package in zandle/
 
 // Output is sent at most every 40 ms (and before a sleep, so that what a script draws before
 // it waits is seen while it waits), and no more than this many characters of it in all.

@@ -206,6 +206,17 @@ describe('the playground', () => {
     assert.ok(poses.some((p) => JSON.stringify(screen.slice(0, 3)) === JSON.stringify(p)), JSON.stringify(screen));
   });
 
+  test('the input box is what std.io.input and Input read', async () => {
+    await page.click('#input-box summary');
+    await page.fill('#input', 'first line\nsecond\n');
+    await page.selectOption('#kind', 'vm');
+    await page.fill('#source', "Escape Input\nEscape Input\nNew ARG1 'input'\nEscape Print\nEscape Input\n");
+    const got = await runInPage();
+    assert.equal(got.output, 'second\n');
+    assert.equal(got.result.error, 'EndOfStream');
+    await page.fill('#input', '');
+  });
+
   test('a shared link brings back the script and its machine', async () => {
     const script = "New msg 'shared ✓'\nNew ARG1 'msg'\nEscape Print\n";
     await page.selectOption('#kind', 'vm');

@@ -321,7 +321,7 @@ describe('bad input', () => {
       () => z.setWord('a', -1n), () => z.setWord('a', 1n << 64n), () => z.setWord('a', 1.5),
       () => z.setSword('a', 1n << 63n), () => z.setFloat('a', '1'), () => z.registerEscape(5, fn),
       () => z.registerEscape('app.a', 5), () => z.registerEscape('', fn), () => z.allowEscape(5, true),
-      () => z.allowEscape('', true), () => z.setArguments('a'), () => z.setArguments([1]),
+      () => z.allowEscape('', true), () => z.setArguments('a'), () => z.setArguments([1]), () => z.setArguments(['a\0b']),
     ];
     for (const call of calls) assert.throws(call, rejects('invalid_argument'), call.toString());
     assert.equal(z.run("New a '1'\n").status, 'ok');
