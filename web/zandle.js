@@ -460,11 +460,20 @@ export class Zandle {
 
   // The machine refuses a run from inside its own escape (busy): the flag is only kept so that
   // free() can refuse the same way.
+  // A trap in the module (a fault of the library, never of a script) leaves the machine in no
+  // state to go on: it is dropped, and the trap passes to the host.
   #whileRunning(texts, fn) {
     if (this.#running) return this.#withBytes(texts, fn);
     this.#running = true;
     try {
       return this.#withBytes(texts, fn);
+    } catch (e) {
+      if (e instanceof WebAssembly.RuntimeError) {
+        this.#running = false;
+        this.#handle = 0;
+        this.#ex = undefined;
+      }
+      throw e;
     } finally {
       this.#running = false;
     }
