@@ -7,7 +7,9 @@ CMAKE_ARGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench scaling clean
+WEB_BUILD ?= build-web
+
+.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench scaling web web-test clean
 
 all: build
 
@@ -74,5 +76,26 @@ scaling: build
 	@scripts/ensure-deps.sh bench
 	@python3 bench/scaling.py --build $(BUILD)
 
+# Both machines in WebAssembly with emscripten, as the npm package ($(WEB_BUILD)/package) and
+# the playground's static site ($(WEB_BUILD)/site); the modules' sizes are checked and printed.
+# The texts' packer is built for this machine first, since the build runs it. Emscripten finds
+# its JavaScript parser (Debian's node-acorn) only through NODE_PATH.
+WEB_ENV = NODE_PATH=/usr/share/nodejs
+web:
+	@scripts/ensure-deps.sh web
+	@cmake -S . -B $(WEB_BUILD)/native -DCMAKE_BUILD_TYPE=Release -DZANDLE_TESTS=OFF -DZANDLE_INSTALL=OFF >/dev/null
+	@cmake --build $(WEB_BUILD)/native -j $(JOBS) --target zandle_pack
+	@$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DZANDLE_SYSTEM_ESCAPES=OFF \
+		-DZANDLE_PACK_EXECUTABLE=$(CURDIR)/$(WEB_BUILD)/native/tools/pack/zandle-pack $(CMAKE_ARGS) >/dev/null
+	@$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The web package's tests (Node's runner), the playground in headless chromium against the
+# command-line programs (screenshots in $(WEB_BUILD)/screenshots), and the end-to-end cases on
+# the WebAssembly build.
+web-test: build web
+	@ZANDLE_WEB_BUILD=$(CURDIR)/$(WEB_BUILD) ZANDLE_VM=$(CURDIR)/$(BUILD)/vm ZANDLE_ZNDVM=$(CURDIR)/$(BUILD)/zndvm \
+		node --test web/test/*.test.mjs
+	@python3 web/test/cases.py $(WEB_BUILD)/package tests/cases/vm/*.cases tests/cases/zndvm/*.cases
+
 clean:
-	rm -rf build build-asan build-clang build-libcxx build-fuzz build-bench
+	rm -rf build build-asan build-clang build-libcxx build-fuzz build-bench $(WEB_BUILD)

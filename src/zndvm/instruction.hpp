@@ -111,6 +111,6 @@ struct Instruction {
 
 #undef ZANDLE_FORM_READS
 
-static_assert(sizeof(Instruction) == 48);
+static_assert(sizeof(Instruction) <= 48);  // 48 with 64-bit pointers, less on wasm32
 
 }  // namespace zandle::zndvm

@@ -10,22 +10,25 @@ namespace {
 
 constexpr Escape table[] = {
     {"Time", escapes::time, EscapeGroup::misc},
-    {"Gcwd", escapes::gcwd, EscapeGroup::files},
-    {"Exit", escapes::exit, EscapeGroup::processes},
     {"Print", escapes::print, EscapeGroup::console},
     {"Input", escapes::input, EscapeGroup::console},
-    {"Fread", escapes::fread, EscapeGroup::files},
-    {"Chcwd", escapes::chcwd, EscapeGroup::files},
     {"Random", escapes::random, EscapeGroup::misc},
-    {"Fwrite", escapes::fwrite, EscapeGroup::files},
     {"StrLen", escapes::strLen, EscapeGroup::strings},
     {"PrintLn", escapes::printLn, EscapeGroup::console},
+    {"StrSplitNumL", escapes::strSplitNumL, EscapeGroup::strings},
+    {"StrSplitNumR", escapes::strSplitNumR, EscapeGroup::strings},
+// Left out of builds that must not reach files or processes (the WebAssembly one).
+#ifndef ZANDLE_NO_SYSTEM_ESCAPES
+    {"Gcwd", escapes::gcwd, EscapeGroup::files},
+    {"Exit", escapes::exit, EscapeGroup::processes},
+    {"Fread", escapes::fread, EscapeGroup::files},
+    {"Chcwd", escapes::chcwd, EscapeGroup::files},
+    {"Fwrite", escapes::fwrite, EscapeGroup::files},
     {"Fbwrite", escapes::fbwrite, EscapeGroup::files},
     {"ListDir", escapes::listDir, EscapeGroup::files},
     {"WaitPid", escapes::waitPid, EscapeGroup::processes},
     {"SpawnProc", escapes::spawnProc, EscapeGroup::processes},
-    {"StrSplitNumL", escapes::strSplitNumL, EscapeGroup::strings},
-    {"StrSplitNumR", escapes::strSplitNumR, EscapeGroup::strings},
+#endif
 };
 
 constexpr NameTable names{table};

@@ -1,13 +1,12 @@
 #include "table.hpp"
 
-#include "common/name_table.hpp"
-
-#include "zndvm/instruction.hpp"
 #include <cstring>
 
 #include "common/decimal.hpp"
-#include "zndvm/machine.hpp"
+#include "common/name_table.hpp"
 #include "library.hpp"
+#include "zndvm/instruction.hpp"
+#include "zndvm/machine.hpp"
 
 namespace zandle::zndvm {
 
@@ -31,6 +30,8 @@ constexpr Escape table[] = {
     {"std.term.color.basic.fore", escapes::colorFore, EscapeGroup::term},
     {"std.term.color.basic.back", escapes::colorBack, EscapeGroup::term},
     {"std.term.color.basic.reset", escapes::colorReset, EscapeGroup::term},
+// Left out of builds that must not reach files or processes (the WebAssembly one).
+#ifndef ZANDLE_NO_SYSTEM_ESCAPES
     {"std.fs.dir.get", escapes::dirGet, EscapeGroup::fs},
     {"std.fs.dir.change", escapes::dirChange, EscapeGroup::fs},
     {"std.fs.dir.list", escapes::dirList, EscapeGroup::fs},
@@ -41,6 +42,7 @@ constexpr Escape table[] = {
     {"std.proc.wait", escapes::procWait, EscapeGroup::proc},
     {"std.proc.capture", escapes::procCapture, EscapeGroup::proc},
     {"std.proc.exit", escapes::procExit, EscapeGroup::proc},
+#endif
 };
 
 constexpr NameTable names{table};
