@@ -24,10 +24,15 @@ function(zandle_cold)
   endif()
 endfunction()
 
-# zandle_objects(<target> [HOT <file>...] [COLD <file>...]): an object library of the
-# interpreters' code, HOT files optimised for speed and COLD ones for size.
+# zandle_objects(<target> [HOT <file>...] [COLD <file>...] [SYSTEM <file>...]): an object
+# library of the interpreters' code, HOT files optimised for speed and COLD ones for size.
+# SYSTEM files (the escapes that use files and processes) are cold, and left out of builds
+# without ZANDLE_SYSTEM_ESCAPES.
 function(zandle_objects target)
-  cmake_parse_arguments(arg "" "" "HOT;COLD" ${ARGN})
+  cmake_parse_arguments(arg "" "" "HOT;COLD;SYSTEM" ${ARGN})
+  if(ZANDLE_SYSTEM_ESCAPES)
+    list(APPEND arg_COLD ${arg_SYSTEM})
+  endif()
   add_library(${target} OBJECT ${arg_HOT} ${arg_COLD})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   zandle_internal(${target})

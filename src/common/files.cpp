@@ -1,5 +1,6 @@
 #include "files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,33 @@ std::optional<SysError> currentDirectory(PathBuffer& out) {
     case ENAMETOOLONG: return SysError::NameTooLong;
     case ENOENT: return SysError::CurrentWorkingDirectoryUnlinked;
     default: return SysError::Unexpected;
+  }
+}
+
+std::optional<SysError> listDirectory(const char* path, Buffer& names, Vec<std::size_t>& starts) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return classifyErrno(errno);
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const int err = errno;
+    closeQuietly(fd);
+    return classifyErrno(err);
+  }
+  struct Closer {
+    DIR* dir;
+    ~Closer() { ::closedir(dir); }
+  } closer{dir};
+  for (;;) {
+    // readdir tells the end from a failure only by errno.
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) return errno != 0 ? std::optional(classifyErrno(errno)) : std::nullopt;
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    if (!starts.push(names.size()) || !names.append(name) || !names.push('\0')) return SysError::OutOfMemory;
   }
 }
 

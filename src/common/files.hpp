@@ -37,6 +37,11 @@ int writeAll(int fd, std::string_view data);
 // CurrentWorkingDirectoryUnlinked when it has been removed.
 std::optional<SysError> currentDirectory(PathBuffer& out);
 
+// The names of the entries of the directory `path`, but "." and "..", in the order the
+// system gives them: each goes into `names` followed by a zero byte, its offset into
+// `starts`. The directory is always closed; OutOfMemory when the arrays cannot grow.
+std::optional<SysError> listDirectory(const char* path, Buffer& names, Vec<std::size_t>& starts);
+
 // Closes a descriptor, ignoring the outcome (the data is already written or abandoned).
 void closeQuietly(int fd);
 

@@ -51,6 +51,19 @@ class LineReader {
   std::size_t end_ = 0;
 };
 
+// The failure a line that could not be read is, in an interpreter's own errors (both name
+// them alike); Error::ok for a line.
+template <class Error>
+constexpr Error lineFailure(LineStatus status) {
+  switch (status) {
+    case LineStatus::ok: return Error::ok;
+    case LineStatus::end_of_stream: return Error::EndOfStream;
+    case LineStatus::stream_too_long: return Error::StreamTooLong;
+    case LineStatus::read_failed: break;
+  }
+  return Error::ReadFailed;
+}
+
 // A reader that carries its own buffer.
 class BufferedReader : public LineReader {
  public:

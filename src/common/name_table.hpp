@@ -38,4 +38,14 @@ class NameTable {
   std::size_t longest_ = 0;
 };
 
+// Whether each entry's `key` is its place in the table: a table in the order of its enum,
+// whose entries are found by their number.
+template <class Entry, std::size_t N, class Key>
+constexpr bool inKeyOrder(const Entry (&entries)[N], Key Entry::*key) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (static_cast<std::size_t>(entries[i].*key) != i) return false;
+  }
+  return true;
+}
+
 }  // namespace zandle

@@ -9,6 +9,7 @@
 #include "intern.hpp"
 #include "memory.hpp"
 #include "outcome.hpp"
+#include "run_place.hpp"
 #include "vec.hpp"
 
 namespace zandle {
@@ -24,6 +25,17 @@ class RunState {
   void begin() {
     outcome_ = Outcome{};
     recorded_ = no_name;
+    recording = false;
+  }
+
+  // The run ends: a recording its text left unfinished is undone, and where the run stopped
+  // is kept when it did not finish.
+  template <class Code, class Functions>
+  const Outcome& end(Code& code, Functions& functions, RunPlace& place) {
+    if (recording) undoRecording(code, functions);
+    recording = false;
+    if (ended()) place.stop();
+    return outcome_;
   }
 
   // Records a failure; always false, so that a routine can `return fail(...)`.
@@ -47,6 +59,9 @@ class RunState {
   }
 
   const Outcome& outcome() const { return outcome_; }
+  // Lines are being recorded into a function, not run.
+  bool recording = false;
+
   bool ended() const { return outcome_.ending != Ending::finished; }
   std::string_view hostError() const { return host_error_.view(); }
 

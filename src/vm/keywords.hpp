@@ -29,12 +29,7 @@ inline constexpr NameTable keywords{keyword_entries};
 
 constexpr std::string_view keywordName(Keyword k) { return keyword_entries[static_cast<int>(k)].name; }
 
-static_assert([] {
-  for (int i = 0; i < static_cast<int>(std::size(keyword_entries)); ++i) {
-    if (static_cast<int>(keyword_entries[i].keyword) != i) return false;
-  }
-  return true;
-}());
+static_assert(inKeyOrder(keyword_entries, &KeywordEntry::keyword));
 
 // The table unrolled, so that each comparison is with a constant the compiler sees and
 // turns into a compare of a few bytes: every line a vm runs goes through here.

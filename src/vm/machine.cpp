@@ -84,18 +84,12 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 
 void Machine::beginRun() {
   state_.begin();
+  place_.begin({});
   for (std::uint32_t& c : counted_) c = 0;
   calls_.clear();
-  recording_ = false;
-  place_.begin({});
 }
 
-Outcome Machine::endRun() {
-  if (recording_) state_.undoRecording(code_, code_table_);
-  recording_ = false;
-  if (state_.ended()) place_.stop();
-  return state_.outcome();
-}
+Outcome Machine::endRun() { return state_.end(code_, code_table_, place_); }
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
   beginRun();
@@ -172,9 +166,9 @@ bool Machine::interpret(const Line& line, bool& returned) {
   if (instruction_cap_ != 0 && counted_[static_cast<int>(HaltReason::instructions)] > instruction_cap_) {
     return halt(HaltReason::instruction_cap, 1, limit_message);
   }
-  if (recording_) {
+  if (state_.recording) {
     if (!record(line)) return false;
-    if (ins[0] == keywordName(Keyword::End)) recording_ = false;
+    if (ins[0] == keywordName(Keyword::End)) state_.recording = false;
     return true;
   }
   // Unknown keywords, and End outside recording, do nothing.
@@ -214,7 +208,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
         state_.recordingStarts(id, code_table_[id], code_.size());
       }
       if (!record(line)) return false;
-      recording_ = true;
+      state_.recording = true;
       const NameId source = calls_.empty() ? place_.sourceId() : code_table_[calls_.back().func].source;
       if (source == no_name) return fail(Error::OutOfMemory);
       code_table_[id] = {code_.size() + 1, source};
@@ -241,8 +235,8 @@ bool Machine::callFunc(Instruction ins) {
   if (id == no_name || code_table_[id].start == 0) return fail(Error::UnknownFunction);
   const std::size_t start = code_table_[id].start - 1;
   if (!calls_.push({id, start})) return fail(Error::OutOfMemory);
-  const bool was_recording = recording_;
-  recording_ = false;
+  const bool was_recording = state_.recording;
+  state_.recording = false;
   // The body may append to code_ (a Func inside it starts recording), so index afresh and
   // copy each line before running it. Running off the end counts as End.
   for (std::size_t pos = start; pos < code_.size(); ++pos) {
@@ -253,7 +247,7 @@ bool Machine::callFunc(Instruction ins) {
     if (!interpret(body_line, returned)) return false;
     if (returned) break;
   }
-  recording_ = was_recording;
+  state_.recording = was_recording;
   calls_.pop();
   return true;
 }

@@ -151,7 +151,6 @@ class Machine {
   Vec<Line> code_;
   InternTable<FuncEntry> code_table_;
   Vec<Call> calls_;
-  bool recording_ = false;
   Arena arena_;  // copies of recorded lines and their tokens
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;

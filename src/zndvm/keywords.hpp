@@ -24,11 +24,6 @@ inline constexpr NameTable keywords{keyword_entries};
 
 constexpr std::string_view keywordName(Opcode op) { return keyword_entries[static_cast<int>(op)].name; }
 
-static_assert([] {
-  for (int i = 0; i < static_cast<int>(std::size(keyword_entries)); ++i) {
-    if (static_cast<int>(keyword_entries[i].op) != i) return false;
-  }
-  return true;
-}());
+static_assert(inKeyOrder(keyword_entries, &KeywordEntry::op));
 
 }  // namespace zandle::zndvm

@@ -100,7 +100,7 @@ bool Machine::runLine(std::string_view line) {
   if (tokens_.empty()) return true;
   // A line that is recorded (or starts a recording) lives as long as the machine: it is
   // copied, and its record points into the copy. Any other lives until it has run.
-  const bool kept = recording_ || tokens_[0] == keywordName(Opcode::Func);
+  const bool kept = state_.recording || tokens_[0] == keywordName(Opcode::Func);
   if (kept) {
     if (!persistent_.copy(line, line)) return fail(Error::OutOfMemory);
     if (Error e = tokenize(line, tokens_); e != Error::ok) return fail(e);
@@ -117,7 +117,7 @@ bool Machine::runLine(std::string_view line) {
   ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = place_.line();
   if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
-  if (recording_) return countInstruction() && record(ins);
+  if (state_.recording) return countInstruction() && record(ins);
   return runLineRecord();
 }
 
@@ -305,7 +305,7 @@ bool Machine::record(const Instruction& ins) {
     // with its Func record, so there always is one.)
     code_[code_.size() - 2].before_end = true;
     if (recording_depth_ == 0) {
-      recording_ = false;
+      state_.recording = false;
     } else {
       --recording_depth_;
     }
@@ -454,24 +454,25 @@ Value Machine::nameOf(const Operand& operand, bool use_compiled) {
   return Value::ofStr(operand.text);
 }
 
-bool Machine::variableOf(const Operand& operand, SlotId& slot) {
+// The id in `table` of the name an operand stands for: resolved when the line was prepared
+// (`prepared`) where the line writes the name, else interned from the name it computes.
+template <class Table>
+bool Machine::idOf(const Operand& operand, NameId prepared, bool use_compiled, Table& table, NameId& id) {
   if (named(operand)) {
-    slot = operand.slot;
+    id = prepared;
     return true;
   }
-  const Value name = nameOf(operand, true);
+  const Value name = nameOf(operand, use_compiled);
   if (name.failed()) return fail(name.error());
-  return stored(vars_.intern(name.text(), slot));
+  return stored(table.intern(name.text(), id));
+}
+
+bool Machine::variableOf(const Operand& operand, SlotId& slot) {
+  return idOf(operand, operand.slot, true, vars_, slot);
 }
 
 bool Machine::functionOf(const Operand& operand, FuncId& func) {
-  if (named(operand)) {
-    func = operand.func;
-    return true;
-  }
-  const Value name = nameOf(operand, false);
-  if (name.failed()) return fail(name.error());
-  return stored(funcs_.intern(name.text(), func));
+  return idOf(operand, operand.func, false, funcs_, func);
 }
 
 bool Machine::execNew(const ParsedLine& p) {

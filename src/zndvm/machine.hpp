@@ -158,6 +158,8 @@ class Machine {
   const Value* heldBy(const Operand& operand, Error missing);
   Value forcedEval(const Operand& operand);
   Value nameOf(const Operand& operand, bool use_compiled);
+  template <class Table>
+  bool idOf(const Operand& operand, NameId prepared, bool use_compiled, Table& table, NameId& id);
   bool variableOf(const Operand& operand, SlotId& slot);
   bool functionOf(const Operand& operand, FuncId& func);
   bool condition(const ParsedLine& parsed, bool& holds);
@@ -178,7 +180,6 @@ class Machine {
   Vec<Frame> stack_;
   // The top-level line's record and an End after it, which the bottom frame runs.
   Instruction line_code_[2];
-  bool recording_ = false;
   std::uint64_t recording_depth_ = 0;
 
   RunPlace place_;  // the run in progress, and where the last one stopped

@@ -56,20 +56,13 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 
 void Machine::beginRun() {
   state_.begin();
+  place_.begin({});
   stack_.clear();
-  recording_ = false;
   recording_depth_ = 0;
   executed_ = 0;
-  place_.begin({});
 }
 
-Outcome Machine::endRun() {
-  if (recording_) state_.undoRecording(code_, funcs_);
-  recording_ = false;
-  // The top-level line, where the run stopped or where its outermost call was made.
-  if (state_.ended()) place_.stop();
-  return state_.outcome();
-}
+Outcome Machine::endRun() { return state_.end(code_, funcs_, place_); }
 
 Outcome Machine::call(std::string_view function) {
   beginRun();
@@ -119,7 +112,7 @@ Machine::Next Machine::execFunc(const Instruction& ins, FuncId func) {
     }
     state_.recordingStarts(func, funcs_[func], code_.size() - 1);
     funcs_[func] = FuncEntry{code_.size(), source, true};
-    recording_ = true;
+    state_.recording = true;
     recording_depth_ = 0;
     return Next::go_on;
   }

@@ -30,39 +30,14 @@ struct Value {
   std::uint32_t str_len;
   Type type;
 
-  static constexpr Value ofWord(std::uint64_t v) {
-    Value r{};
-    r.as.word = v;
-    r.type = Type::word;
-    return r;
-  }
-  static constexpr Value ofSword(std::int64_t v) {
-    Value r{};
-    r.as.sword = v;
-    r.type = Type::sword;
-    return r;
-  }
-  static constexpr Value ofFloat(double v) {
-    Value r{};
-    r.as.float_ = v;
-    r.type = Type::float_;
-    return r;
-  }
+  static constexpr Value ofWord(std::uint64_t v) { return {{.word = v}, 0, Type::word}; }
+  static constexpr Value ofSword(std::int64_t v) { return {{.sword = v}, 0, Type::sword}; }
+  static constexpr Value ofFloat(double v) { return {{.float_ = v}, 0, Type::float_}; }
   // The text must be at most str_max bytes long.
   static constexpr Value ofStr(std::string_view s) {
-    Value r{};
-    r.as.str = s.data();
-    r.str_len = static_cast<std::uint32_t>(s.size());
-    r.type = Type::str;
-    return r;
+    return {{.str = s.data()}, static_cast<std::uint32_t>(s.size()), Type::str};
   }
-
-  static constexpr Value failure(Error e) {
-    Value r{};
-    r.as.word = static_cast<std::uint64_t>(e);
-    r.type = Type::failure;
-    return r;
-  }
+  static constexpr Value failure(Error e) { return {{.word = static_cast<std::uint64_t>(e)}, 0, Type::failure}; }
 
   // The bytes of a str value.
   constexpr std::string_view text() const { return {as.str, str_len}; }

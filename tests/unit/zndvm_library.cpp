@@ -138,6 +138,15 @@ TEST(LibraryNumbers, WholeNumbersFromEveryType) {
   EXPECT_TRUE(notWhole(Value::ofStr("3 ")));
   EXPECT_TRUE(notWhole(Value::ofStr("-2")));
   EXPECT_TRUE(notWhole(Value::failure(Error::NotNumeric)));
+  // Truncated, as a duration is: toward zero, saturated past 64 bits, never from a non-finite.
+  escapes::Whole w{};
+  EXPECT_TRUE(escapes::wholeOf(Value::ofFloat(2.9), true, w) && !w.negative && w.magnitude == 2);
+  EXPECT_TRUE(escapes::wholeOf(Value::ofFloat(-0.5), true, w) && w.negative && w.magnitude == 0);
+  EXPECT_TRUE(escapes::wholeOf(Value::ofFloat(1e300), true, w) && w.magnitude == UINT64_MAX);
+  EXPECT_TRUE(escapes::wholeOf(Value::ofSword(INT64_MIN), false, w) && w.negative &&
+              w.magnitude == std::uint64_t{1} << 63);
+  EXPECT_FALSE(escapes::wholeOf(Value::ofFloat(__builtin_inf()), true, w));
+  EXPECT_FALSE(escapes::wholeOf(Value::ofFloat(__builtin_nan("")), true, w));
 }
 
 TEST(LibraryNumbers, SignedOffsetsWithinTheSignedRange) {

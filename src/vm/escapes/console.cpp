@@ -39,12 +39,8 @@ bool printLn(Machine& m) {
 bool input(Machine& m) {
   // A line may hold 1023 bytes before its newline, or 1024 when the input ends it.
   std::string_view line;
-  switch (m.input().readLine(1023, 1024, line)) {
-    case LineStatus::ok: break;
-    case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
-    case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
-    case LineStatus::read_failed: return m.fail(Error::ReadFailed);
-  }
+  const Error e = lineFailure<Error>(m.input().readLine(1023, 1024, line));
+  if (e != Error::ok) return m.fail(e);
   return storeResult(m, "input", line);
 }
 

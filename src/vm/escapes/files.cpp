@@ -1,7 +1,6 @@
 // Fread, Fwrite, Fbwrite, ListDir, Gcwd and Chcwd: the file system. Names are checked
 // before the system sees them; every descriptor is opened close-on-exec and closed before
 // the escape returns, whatever the outcome, and a failed escape stores nothing.
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -67,31 +66,15 @@ bool listDir(Machine& m) {
   if (!argument(m, "ARG1", name)) return true;
   PathBuffer path;
   if (!pathOf(m, name, path)) return false;
-  const int fd = openRetrying(m, path.bytes, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    const int err = errno;
-    closeQuietly(fd);
-    return m.fail(classifyErrno(err));
-  }
-  struct Closer {
-    DIR* dir;
-    ~Closer() { ::closedir(dir); }
-  } closer{dir};
-
+  Buffer names(m.memory());
+  Vec<std::size_t> starts(m.memory());
+  if (auto err = listDirectory(path.bytes, names, starts)) return m.fail(*err);
+  // In the system's order, each name followed by a line end.
   Buffer listing(m.memory());
-  for (;;) {
-    // readdir tells the end from a failure only by errno.
-    errno = 0;
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) {
-      if (errno != 0) return m.fail(classifyErrno(errno));
-      break;
-    }
-    std::string_view entry_name(entry->d_name);
-    if (entry_name == "." || entry_name == "..") continue;
-    if (!listing.append(entry_name) || !listing.push('\n')) return m.fail(Error::OutOfMemory);
+  if (!listing.reserve(names.size())) return m.fail(Error::OutOfMemory);
+  for (const std::size_t start : starts) {
+    (void)listing.append(std::string_view(names.data() + start));
+    (void)listing.push('\n');
   }
   return storeResult(m, "dirContents", listing);
 }

@@ -3,7 +3,6 @@
 // zero byte); every descriptor is opened close-on-exec and closed before the escape returns,
 // whatever the outcome. A file is never left half written: a replacement is written beside
 // it and renamed over it, and an append that fails is cut back to where it started.
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -141,36 +140,9 @@ bool dirChange(Machine& m) {
 bool dirList(Machine& m) {
   PathBuffer path;
   if (!pathArgument(m, 0, path)) return false;
-  const int fd = openRetrying(path.bytes, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return m.fail(classifyErrno(errno));
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    const int err = errno;
-    closeQuietly(fd);
-    return m.fail(classifyErrno(err));
-  }
   Buffer names(m.memory());
   Vec<std::size_t> starts(m.memory());
-  {
-    struct Closer {
-      DIR* dir;
-      ~Closer() { ::closedir(dir); }
-    } closer{dir};
-    for (;;) {
-      // readdir tells the end from a failure only by errno.
-      errno = 0;
-      const dirent* entry = ::readdir(dir);
-      if (entry == nullptr) {
-        if (errno != 0) return m.fail(classifyErrno(errno));
-        break;
-      }
-      const std::string_view name(entry->d_name);
-      if (name == "." || name == "..") continue;
-      if (!starts.push(names.size()) || !names.append(name) || !names.push('\0')) {
-        return m.fail(Error::OutOfMemory);
-      }
-    }
-  }
+  if (auto err = listDirectory(path.bytes, names, starts)) return m.fail(*err);
   const char* base = names.data();
   sortNames(starts.data(), starts.size(), base);
   Buffer listing(m.memory());

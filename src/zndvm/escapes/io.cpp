@@ -31,12 +31,8 @@ bool printLn(Machine& m) { return write(m, false); }
 bool input(Machine& m) {
   // A line holds at most 1023 bytes, however it ends.
   std::string_view line;
-  switch (m.input().readLine(1023, 1023, line)) {
-    case LineStatus::ok: break;
-    case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
-    case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
-    case LineStatus::read_failed: return m.fail(Error::ReadFailed);
-  }
+  const Error e = lineFailure<Error>(m.input().readLine(1023, 1023, line));
+  if (e != Error::ok) return m.fail(e);
   return result(m, 0, Value::ofStr(line));
 }
 

@@ -25,6 +25,16 @@ const Value* requiredArgument(Machine& m, unsigned index);
 // value_text_capacity bytes). False with VariableNotFound recorded.
 bool textArgument(Machine& m, unsigned index, char* buf, std::string_view& text);
 
+// The whole number a value holds, as a sign and a magnitude: a word, a sword, a float (when
+// it is whole, or truncated toward zero and saturated at 2^64 - 1 when `truncate`), or a str
+// that reads as one of those. False for anything else (fractional, beyond 64 bits, not a
+// number).
+struct Whole {
+  bool negative;
+  std::uint64_t magnitude;
+};
+bool wholeOf(const Value& v, bool truncate, Whole& out);
+
 // A count or position: a word, a sword or float holding a whole number that is not
 // negative, or a str that reads as one. False for anything else (negative, fractional,
 // beyond 64 bits, not a number).

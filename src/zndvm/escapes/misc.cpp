@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "zndvm/machine.hpp"
+#include "library.hpp"
 #include "table.hpp"
 
 namespace zandle::zndvm::escapes {
@@ -43,27 +44,10 @@ std::uint64_t stateOf(const Value& v) {
 // Milliseconds from a word, a non-negative sword, a finite non-negative float (truncated),
 // or a str that reads as one of those; anything else is no duration.
 bool durationOf(const Value& v, std::uint64_t& ms) {
-  switch (v.type) {
-    case Type::word:
-      ms = v.as.word;
-      return true;
-    case Type::sword:
-      if (v.as.sword < 0) return false;
-      ms = static_cast<std::uint64_t>(v.as.sword);
-      return true;
-    case Type::float_: {
-      double f = v.as.float_;
-      if (!std::isfinite(f) || f < 0) return false;
-      ms = f >= 18446744073709551615.0 ? UINT64_MAX : static_cast<std::uint64_t>(f);
-      return true;
-    }
-    case Type::str: {
-      Value parsed = parseValue(v.text());
-      return parsed.type != Type::str && durationOf(parsed, ms);
-    }
-    case Type::failure: break;
-  }
-  return false;
+  escapes::Whole w;
+  if (!escapes::wholeOf(v, true, w) || w.negative) return false;
+  ms = w.magnitude;
+  return true;
 }
 
 }  // namespace

@@ -22,54 +22,53 @@ bool textArgument(Machine& m, unsigned index, char* buf, std::string_view& text)
   return true;
 }
 
-bool wholeNumber(const Value& v, std::uint64_t& out) {
+bool wholeOf(const Value& v, bool truncate, Whole& out) {
   switch (v.type) {
     case Type::word:
-      out = v.as.word;
+      out = {false, v.as.word};
       return true;
     case Type::sword:
-      if (v.as.sword < 0) return false;
-      out = static_cast<std::uint64_t>(v.as.sword);
+      // The magnitude of the smallest sword does not fit its own type, but does a word.
+      out = {v.as.sword < 0, v.as.sword < 0 ? 0 - static_cast<std::uint64_t>(v.as.sword)
+                                            : static_cast<std::uint64_t>(v.as.sword)};
       return true;
     case Type::float_: {
-      // Arithmetic gives floats, so 2 + 2 must count as the position 4; 2.5 must not. The
-      // first test also turns nan away.
+      // Arithmetic gives floats, so 2 + 2 must count as the position 4; 2.5 must not, unless
+      // it is truncated. The first test also turns nan away.
       const double f = v.as.float_;
-      if (!(f >= 0) || f >= 18446744073709551616.0) return false;
-      out = static_cast<std::uint64_t>(f);
-      return static_cast<double>(out) == f;
+      const double magnitude = f < 0 ? -f : f;
+      if (!(magnitude <= 1.7976931348623157e308)) return false;  // nan and the infinities
+      if (magnitude >= 18446744073709551616.0) {
+        if (!truncate) return false;
+        out = {f < 0, UINT64_MAX};  // beyond 64 bits, saturated
+        return true;
+      }
+      out = {f < 0, static_cast<std::uint64_t>(magnitude)};
+      return truncate || static_cast<double>(out.magnitude) == magnitude;
     }
     case Type::str: {
       const Value parsed = parseValue(v.text());
-      return parsed.type != Type::str && wholeNumber(parsed, out);
+      return parsed.type != Type::str && wholeOf(parsed, truncate, out);
     }
     case Type::failure: break;
   }
   return false;
 }
 
+bool wholeNumber(const Value& v, std::uint64_t& out) {
+  Whole w;
+  if (!wholeOf(v, false, w) || w.negative) return false;
+  out = w.magnitude;
+  return true;
+}
+
 bool signedNumber(const Value& v, std::int64_t& out) {
-  switch (v.type) {
-    case Type::word:
-      if (v.as.word > static_cast<std::uint64_t>(INT64_MAX)) return false;
-      out = static_cast<std::int64_t>(v.as.word);
-      return true;
-    case Type::sword:
-      out = v.as.sword;
-      return true;
-    case Type::float_: {
-      const double f = v.as.float_;
-      if (!(f >= -9223372036854775808.0 && f < 9223372036854775808.0)) return false;
-      out = static_cast<std::int64_t>(f);
-      return static_cast<double>(out) == f;
-    }
-    case Type::str: {
-      const Value parsed = parseValue(v.text());
-      return parsed.type != Type::str && signedNumber(parsed, out);
-    }
-    case Type::failure: break;
-  }
-  return false;
+  Whole w;
+  if (!wholeOf(v, false, w)) return false;
+  constexpr std::uint64_t limit = std::uint64_t{1} << 63;
+  if (w.negative ? w.magnitude > limit : w.magnitude >= limit) return false;
+  out = w.negative ? static_cast<std::int64_t>(0 - w.magnitude) : static_cast<std::int64_t>(w.magnitude);
+  return true;
 }
 
 bool storeText(Machine& m, unsigned index, std::string_view text) { return result(m, index, Value::ofStr(text)); }
