@@ -60,7 +60,9 @@ typedef ZANDLE_ENUM(zandle_status) {
   ZANDLE_NOT_FOUND = 5,        /* no such variable */
   ZANDLE_WRONG_TYPE = 6,       /* the variable holds another type of value */
   ZANDLE_UNSUPPORTED = 7,      /* not available on this kind of machine */
-  ZANDLE_BUSY = 8              /* the machine is running (called from inside an escape) */
+  ZANDLE_BUSY = 8,             /* the machine is running (called from inside an escape) */
+  ZANDLE_PAUSED = 9,           /* the run stopped between two instructions: zandle_resume */
+  ZANDLE_INVALID_SNAPSHOT = 10 /* bytes that are no snapshot of a machine of this kind */
 } zandle_status;
 
 /* What ended a halted run. The first six are vm's budgets. */

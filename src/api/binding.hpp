@@ -42,6 +42,7 @@ inline zandle_status statusOf(Ending ending) {
     case Ending::finished: return ZANDLE_OK;
     case Ending::failed: return ZANDLE_FAILED;
     case Ending::halted: return ZANDLE_HALTED;
+    case Ending::paused: return ZANDLE_PAUSED;
   }
   return ZANDLE_FAILED;
 }
@@ -111,6 +112,7 @@ struct Binding {
       case Ending::finished: return 0;
       case Ending::failed: return 1;
       case Ending::halted: return o.status;
+      case Ending::paused: return 0;  // not ended
     }
     return 1;
   }

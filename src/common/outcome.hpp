@@ -1,6 +1,6 @@
 // One place that knows every way a run can end: normally, by a failure of the script (running
 // out of memory included), or by a halt (the ways that end the process: a budget, a cap, an
-// exit). Both interpreters describe a finished run with a RunOutcome, and their command lines
+// exit); or how it can stop for a while: paused, to be resumed. Both interpreters describe a finished run with a RunOutcome, and their command lines
 // turn it into the report and the exit status here.
 #pragma once
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 namespace zandle {
 
-enum class Ending : std::uint8_t { finished, failed, halted };
+enum class Ending : std::uint8_t { finished, failed, halted, paused };
 
 template <class Error, class HaltReason>
 struct RunOutcome {
@@ -53,6 +53,7 @@ int exitStatus(const Outcome& outcome) {
     case Ending::finished: return 0;
     case Ending::failed: return reportFailure(errorName(outcome.error));
     case Ending::halted: return outcome.status;
+    case Ending::paused: break;  // the command line never pauses
   }
   return 1;
 }

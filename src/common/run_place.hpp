@@ -1,11 +1,15 @@
 // Where a machine's run is, and where the last one stopped: the name of the text being run
-// (a file name, say), the top-level line being run and its number, and the names of the
-// texts that functions were recorded from. Both interpreters keep one, and report from it
-// where a failure happened.
+// (a file name, say), the text itself and the top-level line being run with its number, and
+// the names of the texts that functions were recorded from. Both interpreters keep one: they
+// take their lines from it, report from it where a failure happened, and keep what is left
+// of the text in it when a run pauses, since the host's text may be gone by the time it
+// resumes.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
+#include "bytes.hpp"
 #include "intern.hpp"
 #include "memory.hpp"
 #include "outcome.hpp"
@@ -15,23 +19,59 @@ namespace zandle {
 
 class RunPlace {
  public:
-  explicit RunPlace(Memory& memory) : sources_(memory), stopped_source_(memory), stopped_text_(memory) {}
+  explicit RunPlace(Memory& memory)
+      : sources_(memory), stopped_source_(memory), stopped_text_(memory), own_name_(memory), own_text_(memory) {}
 
-  // A run of the text called `name` begins (an empty name for a call the host makes).
-  void begin(std::string_view name) {
+  // A run of `text`, called `name`, begins (no text and an empty name for a call the host
+  // makes).
+  void begin(std::string_view name, std::string_view text = {}) {
     stopped_ = false;
     source_ = no_name;
     name_ = name;
     line_ = 0;
-    text_ = {};
+    text_ = text;
+    next_ = 0;
+    line_start_ = 0;
+    own_name_.clear();
+    own_text_.clear();
+    owned_ = false;
   }
 
-  // The run is at this top-level line.
-  void at(std::uint32_t number, std::string_view text) {
-    line_ = number;
-    text_ = text;
+  // The next top-level line, without its line end, which becomes the line being run; false
+  // at the end of the text.
+  bool nextLine(std::string_view& line) {
+    if (next_ >= text_.size()) return false;
+    line_start_ = next_;
+    line = lineAt(next_);
+    next_ += line.size() + 1;
+    ++line_;
+    return true;
   }
+  // The line being run did not start: the next nextLine gives it again.
+  void again() {
+    next_ = line_start_;
+    --line_;
+  }
+
   std::uint32_t line() const { return line_; }
+  // The line being run (empty before the first).
+  std::string_view lineText() const { return line_ != 0 ? lineAt(line_start_) : std::string_view(); }
+
+  // The run pauses: the name and the text from the line being run on are copied, so that
+  // the run can go on when the host's are gone. False when memory runs out.
+  [[nodiscard]] bool keep() {
+    if (!owned_) {
+      const std::size_t offset = line_start_;
+      if (!own_text_.append(sliceFrom(text_, offset))) return false;
+      text_ = own_text_.view();
+      next_ -= offset;
+      line_start_ = 0;
+      if (!own_name_.append(name_)) return false;
+      name_ = own_name_.view();
+      owned_ = true;
+    }
+    return true;
+  }
 
   // The run stopped. Its top-level line is copied, since the host's text may be gone by the
   // time it asks; without room for the copy the place is only the line's number.
@@ -41,8 +81,10 @@ class RunPlace {
     stopped_source_.clear();
     stopped_text_.clear();
     if (!stopped_source_.append(name_)) stopped_source_.clear();
-    if (!stopped_text_.append(text_)) stopped_text_.clear();
+    if (!stopped_text_.append(lineText())) stopped_text_.clear();
   }
+  // A paused run goes on.
+  void resume() { stopped_ = false; }
   bool stopped() const { return stopped_; }
   // The top-level line the last run stopped at, or the one its outermost call was made from
   // (line 0 when the host made that call).
@@ -73,15 +115,27 @@ class RunPlace {
   std::string_view sourceName(NameId id) const { return sources_.name(id); }
 
  private:
+  // The line that starts at `start`, without its line end.
+  std::string_view lineAt(std::size_t start) const {
+    const char* from = text_.data() + start;
+    const void* nl = std::memchr(from, '\n', text_.size() - start);
+    return {from, nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) : text_.size() - start};
+  }
+
   InternTable<char> sources_;
   NameId source_ = no_name;
   std::string_view name_;
   std::uint32_t line_ = 0;
   std::string_view text_;
+  std::size_t next_ = 0;        // where the line after the one being run starts in text_
+  std::size_t line_start_ = 0;  // where the one being run starts
   bool stopped_ = false;
   std::uint32_t stopped_line_ = 0;
   Buffer stopped_source_;
   Buffer stopped_text_;
+  Buffer own_name_;
+  Buffer own_text_;
+  bool owned_ = false;  // text_ and name_ are the copies
 };
 
 }  // namespace zandle

@@ -29,9 +29,17 @@ class RunState {
   }
 
   // The run ends: a recording its text left unfinished is undone, and where the run stopped
-  // is kept when it did not finish.
+  // is kept when it did not finish. A paused run keeps what it needs to go on (the rest of
+  // its text included), or fails with `out_of_memory` when there is no room for that.
   template <class Code, class Functions>
-  const Outcome& end(Code& code, Functions& functions, RunPlace& place) {
+  const Outcome& end(Code& code, Functions& functions, RunPlace& place, Error out_of_memory) {
+    if (paused()) {
+      if (place.keep()) {
+        place.stop();
+        return outcome_;
+      }
+      fail(out_of_memory);
+    }
     if (recording) undoRecording(code, functions);
     recording = false;
     if (ended()) place.stop();
@@ -50,6 +58,15 @@ class RunState {
     if (!host_error_.append(name)) return fail(out_of_memory);
     return fail(host_error);
   }
+  // The run pauses between two instructions, to be resumed; always false, like a failure.
+  bool pause() {
+    outcome_.ending = Ending::paused;
+    return false;
+  }
+  bool paused() const { return outcome_.ending == Ending::paused; }
+  // A paused run goes on.
+  void resume() { outcome_ = Outcome{}; }
+
   // Ends the run the way that ends the process, with that exit status.
   bool halt(HaltReason reason, int status) {
     outcome_.ending = Ending::halted;
@@ -62,7 +79,7 @@ class RunState {
   // Lines are being recorded into a function, not run.
   bool recording = false;
 
-  bool ended() const { return outcome_.ending != Ending::finished; }
+  bool ended() const { return outcome_.ending != Ending::finished; }  // or paused
   std::string_view hostError() const { return host_error_.view(); }
 
   // A top-level Func starts recording `func`, whose entry was `replaced`, when the code held

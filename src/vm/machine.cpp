@@ -85,48 +85,136 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 void Machine::beginRun() {
   state_.begin();
   place_.begin({});
+  control_.begin(0);
+  check_at_ = 0;
+  pause_after_ = false;
   for (std::uint32_t& c : counted_) c = 0;
   calls_.clear();
 }
 
-Outcome Machine::endRun() { return state_.end(code_, code_table_, place_); }
+Outcome Machine::endRun() { return state_.end(code_, code_table_, place_, Error::OutOfMemory); }
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
   beginRun();
-  place_.begin(name);
-  // The line and its number stay in locals while the run goes on; they become the place
-  // the run stopped at once it does (when it finishes, nothing reads them).
-  std::uint32_t number = 0;
+  place_.begin(name, text);
+  proceed();
+  return endRun();
+}
+
+// Runs what is left of the run: the calls in progress, then the lines from where the run
+// stands to the end of its text. A line that pauses before it runs (a checkpoint, an escape
+// that waits and gives up) runs when the run resumes; one whose escape asked for a pause
+// is done.
+void Machine::proceed() {
   std::string_view line;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t nl = text.find('\n', pos);
-    std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-    ++number;
-    line = slice(text, pos, end - pos);
-    pos = end + 1;
+  for (;;) {
+    if (!calls_.empty()) {
+      if (!stepCall()) return;
+      continue;
+    }
+    if (!place_.nextLine(line)) return;
     if (line.empty()) continue;
     if (Error e = tokenize(line, line_tokens_); e != Error::ok) {
       fail(e);
-      break;
+      return;
     }
     if (line_tokens_.empty()) continue;
     bool returned = false;
-    if (!interpret({{line_tokens_.data(), line_tokens_.size()}, line, number}, returned)) break;
+    if (!interpret({{line_tokens_.data(), line_tokens_.size()}, line, place_.line()}, returned)) {
+      if (state_.paused()) place_.again();
+      return;
+    }
     if (returned) {
       fail(Error::Return);
-      break;
+      return;
+    }
+    if (pause_after_) [[unlikely]] {
+      pauseAfterLine();
+      return;
     }
   }
-  place_.at(number, line);
-  return endRun();
+}
+
+// Runs the next line of the innermost call, whose position then moves on (or, when the line
+// called a function, once that returns). Running off the end of the code counts as End.
+bool Machine::stepCall() {
+  const Call& c = calls_.back();
+  if (c.pos >= code_.size() || code_[c.pos].ins[0] == keywordName(Keyword::End)) return endCall();
+  // The body may append to code_ (a Func inside it starts recording): the line is a copy.
+  const Line body_line = code_[c.pos];
+  const std::size_t depth = calls_.size();
+  bool returned;
+  if (!interpret(body_line, returned)) return false;  // a pause leaves the line to run again
+  if (returned) return endCall();
+  if (calls_.size() == depth) ++calls_.back().pos;
+  if (pause_after_) [[unlikely]] return pauseAfterLine();
+  return true;
+}
+
+// The innermost call returns. A recording that its body began ends with it.
+bool Machine::endCall() {
+  state_.recording = false;
+  calls_.pop();
+  if (!calls_.empty()) ++calls_.back().pos;
+  return true;
 }
 
 Outcome Machine::call(std::string_view function) {
   beginRun();
   const std::string_view ins[] = {keywordName(Keyword::Call), function};
-  callFunc(ins);
+  if (callFunc(ins)) proceed();
   return endRun();
+}
+
+Outcome Machine::resume() {
+  if (!state_.paused()) return state_.outcome();
+  state_.resume();
+  place_.resume();
+  control_.begin(counted_[static_cast<int>(HaltReason::instructions)]);
+  check_at_ = 0;
+  proceed();
+  return endRun();
+}
+
+void Machine::discard() {
+  if (!state_.paused()) return;
+  state_.resume();
+  calls_.clear();
+  state_.end(code_, code_table_, place_, Error::OutOfMemory);
+}
+
+bool Machine::pauseAfterLine() {
+  pause_after_ = false;
+  control_.paused();
+  return state_.pause();
+}
+
+bool Machine::pauseBefore() {
+  // The Escape line runs again when the run resumes: it is not counted twice.
+  --counted_[static_cast<int>(HaltReason::instructions)];
+  --counted_[static_cast<int>(HaltReason::escape)];
+  control_.paused();
+  return state_.pause();
+}
+
+// Instructions run between two checkpoints at most: an interrupt is seen within this many.
+constexpr std::uint64_t checkpoint_every = 4096;
+
+// Before an instruction, every so many: the run halts at the host's cap (once the
+// instruction is counted, so that a budget it runs out of comes first), or pauses when its
+// control says so.
+bool Machine::checkpoint() {
+  const std::uint64_t n = counted_[static_cast<int>(HaltReason::instructions)];
+  if (instruction_cap_ != 0 && n >= instruction_cap_) {
+    return count(HaltReason::instructions) && halt(HaltReason::instruction_cap, 1, limit_message);
+  }
+  if (n >= control_.pauseAt() || control_.pauseRequested()) {
+    control_.paused();
+    return state_.pause();
+  }
+  check_at_ = n + checkpoint_every < control_.pauseAt() ? n + checkpoint_every : control_.pauseAt();
+  if (instruction_cap_ != 0 && instruction_cap_ < check_at_) check_at_ = instruction_cap_;
+  return true;
 }
 
 LineRef Machine::placeOf(std::size_t pos, NameId func) const {
@@ -162,10 +250,10 @@ bool Machine::record(const Line& line) {
 bool Machine::interpret(const Line& line, bool& returned) {
   const Instruction ins = line.ins;
   returned = false;
-  if (!count(HaltReason::instructions)) return false;
-  if (instruction_cap_ != 0 && counted_[static_cast<int>(HaltReason::instructions)] > instruction_cap_) {
-    return halt(HaltReason::instruction_cap, 1, limit_message);
+  if (counted_[static_cast<int>(HaltReason::instructions)] >= check_at_ && !checkpoint()) [[unlikely]] {
+    return false;
   }
+  if (!count(HaltReason::instructions)) return false;
   if (state_.recording) {
     if (!record(line)) return false;
     if (ins[0] == keywordName(Keyword::End)) state_.recording = false;
@@ -199,7 +287,10 @@ bool Machine::interpret(const Line& line, bool& returned) {
       if (!escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
       const auto* slot = escapes_.runnable(id);
       if (slot == nullptr) return fail(Error::UnknownEscape);
-      return escapes_.run(*slot, *this);
+      if (!escapes_.run(*slot, *this)) return false;
+      // An escape may take long, or be a host's asking for a pause: the line is done first.
+      if (control_.pauseRequested()) [[unlikely]] pause_after_ = true;
+      return true;
     }
     case Keyword::Func: {
       NameId id;
@@ -233,23 +324,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
 bool Machine::callFunc(Instruction ins) {
   const NameId id = code_table_.find(ins[1]);
   if (id == no_name || code_table_[id].start == 0) return fail(Error::UnknownFunction);
-  const std::size_t start = code_table_[id].start - 1;
-  if (!calls_.push({id, start})) return fail(Error::OutOfMemory);
-  const bool was_recording = state_.recording;
-  state_.recording = false;
-  // The body may append to code_ (a Func inside it starts recording), so index afresh and
-  // copy each line before running it. Running off the end counts as End.
-  for (std::size_t pos = start; pos < code_.size(); ++pos) {
-    const Line body_line = code_[pos];
-    if (body_line.ins[0] == keywordName(Keyword::End)) break;
-    calls_.back().pos = pos;
-    bool returned;
-    if (!interpret(body_line, returned)) return false;
-    if (returned) break;
-  }
-  state_.recording = was_recording;
-  calls_.pop();
-  return true;
+  return calls_.push({id, code_table_[id].start - 1}) || fail(Error::OutOfMemory);
 }
 
 }  // namespace zandle::vm

@@ -15,6 +15,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
 #include "common/vec.hpp"
@@ -81,6 +82,21 @@ class Machine {
   // there is none of that name.
   Outcome call(std::string_view function);
 
+  // A run (or call) pauses between two lines when the host's control says so (a slice, a
+  // deadline, an interrupt, a host escape's request); it then ends Ending::paused and keeps
+  // everything it needs to go on, the rest of its text included. resume goes on exactly
+  // where it stopped, and ends as run does; discard drops it (variables and recorded
+  // functions stay, an unfinished recording does not).
+  Outcome resume();
+  void discard();
+  bool paused() const { return state_.paused(); }
+  RunControl& control() { return control_; }
+  // The instructions the run has executed so far, across its pauses.
+  std::uint64_t instructions() const { return counted_[static_cast<int>(HaltReason::instructions)]; }
+  // An escape that waits gave up because the run must pause: its line runs again when the
+  // run resumes, and is not counted twice. Always false.
+  bool pauseBefore();
+
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
   LineRef failedAt() const;
@@ -118,11 +134,11 @@ class Machine {
   // Per-instruction working bytes that an escape may use; cleared by whoever uses them.
   Buffer& scratch() { return scratch_; }
 
-  // Executes or records one line. False on a failure or halt; `returned` tells whether it
-  // was a Return.
+  // Executes or records one line. False on a failure, halt or pause; `returned` tells
+  // whether it was a Return. A call it makes only begins: the run's loop runs its body.
   bool interpret(const Line& line, bool& returned);
 
-  // Runs the function named by token 1 of a Call or If instruction.
+  // Begins a call of the function named by token 1 of a Call or If instruction.
   bool callFunc(Instruction ins);
 
  private:
@@ -138,6 +154,11 @@ class Machine {
 
   void beginRun();
   Outcome endRun();
+  void proceed();
+  bool stepCall();
+  bool endCall();
+  [[gnu::cold]] bool checkpoint();
+  bool pauseAfterLine();
   // Counts one event against a budget (a HaltReason from instructions to return_).
   bool count(HaltReason budget);
   [[gnu::cold]] bool overBudget(HaltReason budget);
@@ -165,6 +186,9 @@ class Machine {
   std::uint64_t instruction_cap_;
   EscapeRegistry<Machine, Escape> escapes_;
   RunState<Error, HaltReason, FuncEntry> state_;
+  RunControl control_;
+  std::uint64_t check_at_ = 0;  // the instruction count at which a checkpoint comes
+  bool pause_after_ = false;    // the line's escape asked for a pause
 };
 
 }  // namespace zandle::vm

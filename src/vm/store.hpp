@@ -35,7 +35,15 @@ class Variables {
   // empty). The buffer must use the store's Memory.
   [[nodiscard]] bool adopt(std::string_view name, Buffer& value);
 
+  // The variables by id, 0 to size() - 1, in the order they were first named: a name that
+  // was named and never stored has no value (false).
   std::size_t size() const { return table_.count(); }
+  std::string_view name(NameId id) const { return table_.name(id); }
+  bool valueOf(NameId id, std::string_view& value) const {
+    if (!table_[id].defined) return false;
+    value = text(table_[id]);
+    return true;
+  }
 
  private:
   struct Slot {

@@ -81,18 +81,24 @@ bool Machine::fail(Error e) { return state_.fail(e); }
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
   beginRun();
-  place_.begin(name);
-  std::uint32_t number = 0;
-  std::size_t pos = 0;
-  while (pos < source.size()) {
-    std::size_t nl = source.find('\n', pos);
-    std::size_t end = nl == std::string_view::npos ? source.size() : nl;
-    const std::string_view line = slice(source, pos, end - pos);
-    place_.at(++number, line);
-    pos = end + 1;
-    if (!line.empty() && !runLine(line)) break;
-  }
+  place_.begin(name, source);
+  proceed();
   return endRun();
+}
+
+// Runs what is left of the run: a line a pause left waiting to be recorded, the frames it
+// left in progress, then the lines from where the run stands to the end of its text.
+void Machine::proceed() {
+  if (record_pending_) {
+    if (!countInstruction()) return;
+    record_pending_ = false;
+    if (!record(line_code_[0])) return;
+  }
+  if (!stack_.empty() && !drive()) return;
+  std::string_view line;
+  while (place_.nextLine(line)) {
+    if (!line.empty() && !runLine(line)) return;
+  }
 }
 
 bool Machine::runLine(std::string_view line) {
@@ -117,7 +123,13 @@ bool Machine::runLine(std::string_view line) {
   ins.text_size = static_cast<std::uint32_t>(line.size() < UINT32_MAX ? line.size() : UINT32_MAX);
   ins.line = place_.line();
   if (!prepare(parsed, kept ? persistent_ : line_, kept, ins)) return false;
-  if (state_.recording) return countInstruction() && record(ins);
+  if (state_.recording) {
+    if (!countInstruction()) {
+      record_pending_ = state_.paused();
+      return false;
+    }
+    return record(ins);
+  }
   return runLineRecord();
 }
 
@@ -557,30 +569,36 @@ bool Machine::condition(const ParsedLine& p, bool& holds) {
 
 bool Machine::overflow() { return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n"); }
 
-// The instructions the driver may run before it must stop at a checkpoint: what is left
-// under the cap, in parts when that is beyond a signed count's range.
-inline std::int64_t grant(std::uint64_t left) {
-  return left < INT64_MAX ? static_cast<std::int64_t>(left) : INT64_MAX;
-}
+// Instructions run between two checkpoints at most: an interrupt is seen within this many.
+constexpr std::uint64_t checkpoint_every = 8192;
 
-// The driver used up the `granted` instructions, the record at hand not yet run: the count
-// is brought up to date, and either more is granted or (0) the run halts at the cap.
-std::int64_t Machine::grantMore(std::int64_t granted) {
-  executed_ += static_cast<std::uint64_t>(granted);
-  if (executed_ < instruction_cap_) return grant(instruction_cap_ - executed_);
-  capReached();
-  return 0;
+// What was granted is used up and a record waits to run: the count is brought up to date,
+// and the run halts at the cap, pauses when its control says so, or is granted more.
+bool Machine::checkpoint() {
+  executed_ += static_cast<std::uint64_t>(granted_ - left_);
+  granted_ = left_ = 0;
+  if (executed_ >= instruction_cap_) return capReached();
+  const std::uint64_t pause_at = control_.pauseAt();
+  if (executed_ >= pause_at || control_.pauseRequested()) {
+    control_.paused();
+    return state_.pause();
+  }
+  std::uint64_t n = instruction_cap_ - executed_;
+  if (pause_at - executed_ < n) n = pause_at - executed_;
+  if (n > checkpoint_every) n = checkpoint_every;
+  granted_ = left_ = static_cast<std::int64_t>(n);
+  return true;
 }
 
 // The driver's cases, one for each form, made from the list of forms: each shape's
 // executor below, with the form's operator a constant. An executor leaves the record by
 // moving ip on (`continue`), or by one of the driver's labels: call (ip is the record that
 // calls, callee and entry the function), leave (the frame returns), general (a record the
-// general path runs), checkpoint (nothing is granted for the record at ip), stopped (a
-// failure or halt at ip).
+// general path runs), checkpoint (nothing is granted for the record at ip), pause (the run
+// pauses before the record at ip), stopped (a failure, halt or pause at ip).
 
 // Charges the record at ip one instruction of what is granted; with nothing left, the
-// record waits at the checkpoint.
+// record waits at the checkpoint (which finds the count one below what was granted).
 #define ZANDLE_CHARGE_ONE()             \
   do {                                  \
     if (--budget < 0) goto checkpoint;  \
@@ -613,13 +631,15 @@ std::int64_t Machine::grantMore(std::int64_t granted) {
 #define ZANDLE_EXECUTE_call(OP) \
   ZANDLE_CHARGE_ONE();          \
   ZANDLE_CALL_NAMED();
-// An escape neither calls nor moves the code, so the driver goes on after it.
-#define ZANDLE_EXECUTE_escape(OP)                         \
-  ZANDLE_CHARGE_ONE();                                    \
-  top->pc = static_cast<std::uint64_t>(ip - code);        \
-  scratch_.reset();                                       \
-  if (!execEscape(ins.id)) goto done;                     \
-  ++ip;                                                   \
+// An escape neither calls nor moves the code, so the driver goes on after it, unless the
+// run must pause (an escape may take long, or be the host's asking for it).
+#define ZANDLE_EXECUTE_escape(OP)                          \
+  ZANDLE_CHARGE_ONE();                                     \
+  top->pc = static_cast<std::uint64_t>(ip - code);         \
+  scratch_.reset();                                        \
+  if (!execEscape(ins.id)) goto done;                      \
+  ++ip;                                                    \
+  if (control_.pauseRequested()) [[unlikely]] goto pause;  \
   continue;
 #define ZANDLE_EXECUTE_STEP(run) \
   ZANDLE_CHARGE_ONE();           \
@@ -711,8 +731,7 @@ bool Machine::drive() {
   Frame* top = &stack_.back();
   const Instruction* code = top->func == no_func ? line_code_ : bodies;
   const Instruction* ip = code + top->pc;
-  std::int64_t granted = grant(instruction_cap_ - executed_);
-  std::int64_t budget = granted;
+  std::int64_t budget = left_;
   FuncId callee = no_func;
   const FuncEntry* entry = nullptr;
   bool ok = false;
@@ -734,6 +753,7 @@ bool Machine::drive() {
     switch (general.next) {
       case Next::go_on:
         ++ip;
+        if (control_.pauseRequested()) [[unlikely]] goto pause;  // an escape may have asked
         continue;
       case Next::call:
         callee = general.callee;
@@ -777,13 +797,20 @@ bool Machine::drive() {
     ip = code + top->pc + 1;
     continue;
   checkpoint:
-    granted = budget = grantMore(granted);
-    if (granted == 0) goto stopped;
+    left_ = 0;
+    if (!checkpoint()) {
+      budget = 0;
+      goto stopped;
+    }
+    budget = left_;
   }
+pause:
+  control_.paused();
+  state_.pause();
 stopped:
   top->pc = static_cast<std::uint64_t>(ip - code);
 done:
-  executed_ += static_cast<std::uint64_t>(granted - budget);
+  left_ = budget;
   return ok;
 }
 

@@ -17,6 +17,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
 #include "common/vec.hpp"
@@ -71,6 +72,24 @@ class Machine {
   // Runs a function that an earlier run recorded, as a run of its own; UnknownFunction when
   // there is none of that name.
   Outcome call(std::string_view function);
+
+  // A run (or call) pauses between two instructions when the host's control says so (a
+  // slice, a deadline, an interrupt, a host escape's request); it then ends Ending::paused
+  // and keeps everything it needs to go on, the rest of its text included. resume goes on
+  // exactly where it stopped, and ends as run does; discard drops it (variables and
+  // recorded functions stay, an unfinished recording does not).
+  Outcome resume();
+  void discard();
+  bool paused() const { return state_.paused(); }
+  RunControl& control() { return control_; }
+  // The instructions the run has executed so far, across its pauses.
+  std::uint64_t instructions() const { return executed_ + static_cast<std::uint64_t>(granted_ - left_); }
+  // An escape that waits gave up because the run must pause: it runs again when the run
+  // resumes. Always false.
+  bool pauseBefore() {
+    control_.paused();
+    return state_.pause();
+  }
 
   // Where the last run failed or halted (nothing when it finished), and the functions that
   // were running then, the innermost first.
@@ -132,11 +151,13 @@ class Machine {
   };
 
   bool runLineRecord();
+  void proceed();
+  void suspend();
   bool drive();
   General runGeneral(const Instruction& ins);
   [[gnu::noinline]] bool numericNew(const Instruction& ins);
   [[gnu::noinline]] bool numericIf(const Instruction& ins, bool& holds);
-  [[gnu::noinline]] std::int64_t grantMore(std::int64_t granted);
+  [[gnu::noinline]] bool checkpoint();
   bool pushCall(FuncId func, std::uint64_t pc);
   [[gnu::noinline, gnu::cold]] bool overflow();
   bool findFuncEnd(std::uint64_t pc, std::uint64_t& end);
@@ -191,15 +212,25 @@ class Machine {
   EvalContext ctx_;
   Vec<std::string_view> tokens_;
 
-  bool countInstruction() { return ++executed_ <= instruction_cap_ || capReached(); }
+  bool countInstruction() {
+    if (left_ == 0 && !checkpoint()) return false;
+    --left_;
+    return true;
+  }
   bool capReached() {
     return halt(HaltReason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
   }
 
   Sink output_;
   LineReader* input_;
+  // Instructions: executed_ counted up to the last checkpoint, granted_ since then, of which
+  // left_ are still to run before the next one.
   std::uint64_t executed_ = 0;
+  std::int64_t granted_ = 0;
+  std::int64_t left_ = 0;
   std::uint64_t instruction_cap_;
+  RunControl control_;
+  bool record_pending_ = false;  // a paused recording: line_code_[0] waits to be recorded
   EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
   // escapeSlot's slots by escape: argument and result slots of the first indexes, plus one,

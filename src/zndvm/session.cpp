@@ -60,9 +60,45 @@ void Machine::beginRun() {
   stack_.clear();
   recording_depth_ = 0;
   executed_ = 0;
+  granted_ = left_ = 0;
+  record_pending_ = false;
+  control_.begin(0);
 }
 
-Outcome Machine::endRun() { return state_.end(code_, funcs_, place_); }
+Outcome Machine::endRun() {
+  if (state_.paused()) suspend();
+  return state_.end(code_, funcs_, place_, Error::OutOfMemory);
+}
+
+// A paused run keeps what resuming needs. A top-level line whose record has not run is run
+// again from its text; one whose record did has only its End left, and must not keep views
+// of the host's text.
+void Machine::suspend() {
+  if (stack_.size() == 1 && stack_[0].pc == 0) {
+    stack_.clear();
+    place_.again();
+  } else if (!stack_.empty()) {
+    line_code_[0] = Instruction{};
+    line_code_[0].form = Form::call;
+  }
+}
+
+Outcome Machine::resume() {
+  if (!state_.paused()) return state_.outcome();
+  state_.resume();
+  place_.resume();
+  control_.begin(instructions());
+  proceed();
+  return endRun();
+}
+
+void Machine::discard() {
+  if (!state_.paused()) return;
+  state_.resume();
+  stack_.clear();
+  record_pending_ = false;
+  state_.end(code_, funcs_, place_, Error::OutOfMemory);
+}
 
 Outcome Machine::call(std::string_view function) {
   beginRun();

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Runs an allocation-failure sweep program over case files and scripts.
 
-Usage: run.py SWEEP_PROGRAM FILE...
+Usage: run.py SWEEP_PROGRAM [--slices] FILE...
 
 A FILE ending in .cases gives its plain cases: those that run a script with nothing around
 it (no arguments, files, set-up, environment or checks, no script or input computed by
 Python, no expected sleep), each with its standard input. Any other FILE is a script swept
-whole. The sweep program gets each script as "--name NAME [--stdin PATH] PATH".
+whole. The sweep program gets each script as "--name NAME [--stdin PATH] PATH". With
+--slices it runs each in slices of every size instead of failing its allocations.
 """
 
 import os
@@ -33,8 +34,10 @@ def plain(case):
 
 def main():
     program, paths = sys.argv[1], sys.argv[2:]
+    options = [p for p in paths if p.startswith("--")]
+    paths = [p for p in paths if not p.startswith("--")]
     with tempfile.TemporaryDirectory(prefix="zandle-sweep-") as work:
-        args = [program]
+        args = [program] + options
         for path in paths:
             if not path.endswith(".cases"):
                 args += ["--name", path, path]

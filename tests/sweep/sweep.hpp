@@ -142,6 +142,80 @@ void sweepScript(const Script& script, std::uint64_t max_allocations, Totals& to
 #endif
 }
 
+// What a run of a script showed: how it ended, what it printed, its variables afterwards,
+// the instructions it executed, the line it stopped at, and how often it paused.
+struct Observation {
+  std::string ending, output, variables;
+  std::uint64_t instructions = 0;
+  std::uint32_t line = 0;
+  std::uint64_t pauses = 0;
+};
+
+// Runs a script on a machine of its own, in slices of `slice` instructions (0: whole), each
+// pause resumed at once. A Program also has `Machine`, `Options options(sink, reader,
+// alloc)` and `std::string variables(const Machine&)`.
+template <class Program>
+Observation observe(const Script& script, std::uint64_t slice) {
+  ReservedSink sink(std::size_t{1} << 20);
+  PipeInput input(script.input);
+  TestAllocator alloc;
+  Observation seen;
+  {
+    typename Program::Machine machine(Program::options(sink.sink(), input.reader(), alloc));
+    machine.control().setSlice(slice);
+    auto o = Program::start(machine, script.text);
+    while (o.ending == Ending::paused && seen.pauses <= script.text.size() + 1000000) {
+      ++seen.pauses;
+      o = machine.resume();
+    }
+    seen.ending = Program::describe(o);
+    seen.variables = Program::variables(machine);
+    seen.instructions = machine.instructions();
+    seen.line = machine.failedAt().line;
+  }
+  seen.output = sink.take();
+  return seen;
+}
+
+// Slices one script at every size from 1 to its whole run's length (with longer runs: up to
+// 300, then a spread up to the length and past it): every sliced run must print, end, leave
+// its variables and count its instructions exactly as the whole run, and pause once each
+// time its count reaches a multiple of the slice with an instruction left to run.
+template <class Program>
+void sliceScript(const Script& script, Totals& totals) {
+  const std::size_t failures_before = totals.failures;
+  auto complain = [&](std::uint64_t slice, const std::string& what) {
+    ++totals.failures;
+    std::printf("FAIL %s (slices of %llu): %s\n", script.name.c_str(), static_cast<unsigned long long>(slice),
+                what.c_str());
+  };
+  const Observation whole = observe<Program>(script, 0);
+  if (whole.pauses != 0) complain(0, "a whole run paused");
+  const std::uint64_t n = whole.instructions;
+  std::vector<std::uint64_t> sizes;
+  for (std::uint64_t k = 1; k <= n + 1 && k <= 300; ++k) sizes.push_back(k);
+  for (std::uint64_t k = 301; k <= n + 1; k += (n - 300) / 50 + 1) sizes.push_back(k);
+  if (n > 300) sizes.insert(sizes.end(), {n - 1, n, n + 1});
+  for (const std::uint64_t slice : sizes) {
+    const Observation s = observe<Program>(script, slice);
+    ++totals.runs;
+    if (s.ending != whole.ending) complain(slice, "ended '" + s.ending + "', whole '" + whole.ending + "'");
+    if (s.output != whole.output) complain(slice, "printed other output");
+    if (s.variables != whole.variables) complain(slice, "left other variables");
+    if (s.instructions != n) {
+      complain(slice, "counted " + std::to_string(s.instructions) + " instructions, whole " + std::to_string(n));
+    }
+    if (s.line != whole.line) complain(slice, "stopped at line " + std::to_string(s.line));
+    const bool ended_by_count = whole.ending.starts_with("halted");
+    if (!ended_by_count && n > 0 && s.pauses != (n - 1) / slice) {
+      complain(slice, "paused " + std::to_string(s.pauses) + " times");
+    }
+    if (totals.failures > failures_before + 10) break;
+  }
+  ++totals.scripts;
+  if (totals.failures != failures_before) ++totals.failed_scripts;
+}
+
 inline bool readFile(const std::string& path, std::string& out) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
@@ -161,8 +235,13 @@ int sweepMain(const char* program, const std::vector<Script>& builtins,
   const auto started = std::chrono::steady_clock::now();
   std::vector<Script> scripts = builtins;
   Script next;
+  bool slices = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--slices") {
+      slices = true;
+      continue;
+    }
     if ((arg == "--name" || arg == "--stdin") && i + 1 < argc) {
       const std::string value = argv[++i];
       if (arg == "--name") {
@@ -178,9 +257,21 @@ int sweepMain(const char* program, const std::vector<Script>& builtins,
     next = Script{};
   }
   Totals totals;
-  for (const Script& s : scripts) sweepScript<Program>(s, max_allocations, totals);
+  for (const Script& s : scripts) {
+    if (slices) {
+      sliceScript<Program>(s, totals);
+    } else {
+      sweepScript<Program>(s, max_allocations, totals);
+    }
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (slices) {
+    std::printf("%s: %zu scripts run in slices of every size, %zu runs, %.1f s\n", program, totals.scripts,
+                totals.runs, seconds);
+    std::printf("%zu passed, %zu failed\n", totals.scripts - totals.failed_scripts, totals.failed_scripts);
+    return totals.failures == 0 && totals.scripts > 0 ? 0 : 1;
+  }
   std::printf("%s: %zu scripts swept (%zu skipped as too large), %zu runs, allocation N up to %llu, %.1f s\n",
               program, totals.scripts, totals.skipped, totals.runs,
               static_cast<unsigned long long>(totals.max_n), seconds);

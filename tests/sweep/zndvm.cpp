@@ -26,15 +26,35 @@ struct ZndvmProgram {
                                            zandle::groupBit(zndvm::EscapeGroup::str) |
                                            zandle::groupBit(zndvm::EscapeGroup::term);
 
-  static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
-    zndvm::Machine machine(zndvm::Options{.output = out,
-                                          .input = &in,
-                                          .alloc = sweep::TestAllocator::fn,
-                                          .alloc_user = &alloc,
-                                          .escapes = escapes});
+  using Machine = zndvm::Machine;
+
+  static zndvm::Options options(Sink out, LineReader& in, sweep::TestAllocator& alloc) {
+    return {.output = out, .input = &in, .alloc = sweep::TestAllocator::fn, .alloc_user = &alloc, .escapes = escapes};
+  }
+
+  static Outcome start(Machine& machine, std::string_view text) {
     const std::string_view args[] = {"zndvm", "script.znd"};
     if (!machine.setArguments(args)) return machine.outcome();
     return machine.run(text);
+  }
+
+  static Outcome run(std::string_view text, Sink out, LineReader& in, sweep::TestAllocator& alloc) {
+    Machine machine(options(out, in, alloc));
+    return start(machine, text);
+  }
+
+  // Every variable with a value, with its type, in the order of their slots.
+  static std::string variables(Machine& machine) {
+    std::string all;
+    zndvm::Variables& vars = machine.vars();
+    for (zndvm::SlotId id = 0; id < vars.slotCount(); ++id) {
+      const zndvm::Value* v = vars.get(id);
+      if (v == nullptr) continue;
+      char buf[zndvm::value_text_capacity];
+      all += std::string(vars.name(id)) + ":" + std::to_string(static_cast<int>(v->type)) + "=" +
+             std::string(zndvm::valueToString(*v, buf)) + "\n";
+    }
+    return all;
   }
 
   static std::string describe(const Outcome& o) {
@@ -42,6 +62,7 @@ struct ZndvmProgram {
       case Ending::finished: return "finished";
       case Ending::failed: return "failed " + std::string(zndvm::errorName(o.error));
       case Ending::halted: break;
+      case Ending::paused: return "paused";
     }
     return "halted " + std::to_string(static_cast<int>(o.reason)) + " " + std::to_string(o.status);
   }
