@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/bytes.hpp"
 #include "common/decimal.hpp"
 #include "common/files.hpp"
 #include "common/line_reader.hpp"
@@ -278,8 +279,8 @@ bool cursorGet(Machine& m) {
   // What is not the reply was typed; a machine that reads input gets it back.
   const std::string_view got(bytes, size);
   if (answered) {
-    (void)m.input().keep(got.substr(0, reply.start));
-    (void)m.input().keep(got.substr(reply.end));
+    (void)m.input().keep(slice(got, 0, reply.start));
+    (void)m.input().keep(sliceFrom(got, reply.end));
   } else {
     (void)m.input().keep(got);
   }
