@@ -372,7 +372,8 @@ struct Checker {
         Body& body = open.back();
         if (body.returned && !body.reported) {
           body.reported = true;
-          report.add(l.number, 1, "this line comes after the 'Return' of its function and never runs");
+          report.add(l.number, 1, "this line comes after the " + quoted(keywordName(Keyword::Return)) +
+                                      " of its function and never runs");
         }
         // A Return as the first line switches a function off on purpose; later it ends it
         // early, and what follows it in the body is dead.
@@ -391,7 +392,8 @@ struct Checker {
       }
     }
     for (const Body& b : open) {
-      report.add(b.func_line, 1, "'Func' without its 'End': the rest of the file is recorded, not run");
+      report.add(b.func_line, 1, quoted(keywordName(Keyword::Func)) + " without its " + quoted(keywordName(Keyword::End)) +
+                                     ": the rest of the file is recorded, not run");
     }
   }
 
@@ -810,20 +812,22 @@ struct Checker {
   void checkBudgets() {
     namespace limits = vm::limits;
     struct Budget {
-      const char* name;
+      std::string name;
       std::uint64_t max;
       std::uint64_t count = 0;
       bool reported = false;
     };
-    Budget all{"instruction", limits::inst_max}, news{"New", limits::inst_new_max},
-        escapes{"Escape", limits::inst_escape_max}, funcs{"Func and If", limits::inst_func_max},
-        calls{"Call", limits::inst_call_max}, returns{"Return", limits::inst_return_max};
+    const auto name = [this](Keyword k) { return keywordName(k); };
+    Budget all{"instruction", limits::inst_max}, news{name(Keyword::New), limits::inst_new_max},
+        escapes{name(Keyword::Escape), limits::inst_escape_max},
+        funcs{name(Keyword::Func) + " and " + name(Keyword::If), limits::inst_func_max},
+        calls{name(Keyword::Call), limits::inst_call_max}, returns{name(Keyword::Return), limits::inst_return_max};
     for (const Line& l : lines) {
       if (l.tokens.empty()) continue;
       auto count = [&](Budget& b) {
         if (++b.count == b.max + 2 && !b.reported) {
           b.reported = true;
-          report.add(l.number, 1, std::string("vm's ") + b.name + " budget runs out here, before any call: the run stops with VM: FATAL: INSTRUCTION LIMIT REACHED");
+          report.add(l.number, 1, "vm's " + b.name + " budget runs out here, before any call: the run stops with VM: FATAL: INSTRUCTION LIMIT REACHED");
         }
       };
       count(all);
