@@ -85,7 +85,8 @@ bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slo
   }
   std::size_t at = 0;
   for (const std::string_view p : {parts[0], parts[1], parts[2], number}) {
-    std::memcpy(name + at, p.data(), p.size());
+    // The number of _last is empty, with no bytes at all, which memcpy must not be given.
+    if (!p.empty()) std::memcpy(name + at, p.data(), p.size());
     at += p.size();
   }
   if (create) {

@@ -173,6 +173,8 @@ struct sigaction guarded_previous[std::size(guarded_signals)];
 bool guarded_installed[std::size(guarded_signals)];
 
 extern "C" void restoreTerminalAndRaise(int sig) {
+  // A host's handler may let the run go on, which must find errno as it was.
+  const int saved_errno = errno;
   ::tcsetattr(0, TCSANOW, &guarded_modes);
   for (std::size_t i = 0; i < std::size(guarded_signals); ++i) {
     if (guarded_signals[i] == sig) ::sigaction(sig, &guarded_previous[i], nullptr);
@@ -180,6 +182,7 @@ extern "C" void restoreTerminalAndRaise(int sig) {
   // Delivered once this handler returns, to whatever was in place before: by default the
   // signal ends the process as it would have.
   ::raise(sig);
+  errno = saved_errno;
 }
 
 // Installed for the signals not ignored (a program started with nohup keeps ignoring them).
