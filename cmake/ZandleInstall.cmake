@@ -1,6 +1,6 @@
 # Install rules: the programs, the library (static, and shared when built), the public
 # headers, a CMake package with namespaced targets and a version file, a pkg-config file,
-# the manual pages and the editor files. Paths follow GNUInstallDirs, so CMAKE_INSTALL_PREFIX
+# the manual pages, the editor files and the licence. Paths follow GNUInstallDirs, so CMAKE_INSTALL_PREFIX
 # and DESTDIR work as usual.
 include(CMakePackageConfigHelpers)
 
@@ -54,6 +54,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/zandle.pc.in ${PROJECT_BINARY_DIR}/za
 install(FILES ${PROJECT_BINARY_DIR}/zandle.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(FILES ${PROJECT_SOURCE_DIR}/man/vm.1 ${PROJECT_SOURCE_DIR}/man/zndvm.1
+              ${PROJECT_SOURCE_DIR}/man/zandle-check.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/editors/vim/syntax/zandle.vim
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vim/vimfiles/syntax)
@@ -62,3 +63,4 @@ install(FILES ${PROJECT_SOURCE_DIR}/editors/vim/ftdetect/zandle.vim
 install(FILES ${PROJECT_SOURCE_DIR}/editors/textmate/zandle.tmLanguage.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zandle/textmate)
 install(FILES ${PROJECT_SOURCE_DIR}/editors/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME editors.md)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,3 +1,5 @@
+/* SPDX-License-Identifier: MIT
+ * Copyright (c) The Zandle authors */
 /* Zandle: the C interface for programs that embed the interpreters.
  *
  * A host creates a machine (vm, the release interpreter, or zndvm, its successor), runs

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) The Zandle authors
 // Zandle for C++ hosts: a thin layer over the C interface (zandle.h) that owns the machine
 // and takes std::string_view. It needs C++17 and neither exceptions nor run-time type
 // information; every call returns a Status, as the C interface does.

@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
       {"test", texts::tests(), true, false},
       {"docs", texts::docs(), false, false},
   };
-  return zandle::cli::runCommandLine({zandle_new_vm, 2, modes}, argc, argv);
+  return zandle::cli::runCommandLine({zandle_new_vm, 2, modes, zandle::cli::systemWriteFailure}, argc, argv);
 }

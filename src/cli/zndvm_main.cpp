@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
       {"docs", texts::handbook(), false, false},
       {"psh", texts::psh(), true, false},
   };
-  return zandle::cli::runCommandLine({zandle_new_zndvm, 1, modes}, argc, argv);
+  return zandle::cli::runCommandLine({zandle_new_zndvm, 1, modes, zandle::cli::writeFailed}, argc, argv);
 }

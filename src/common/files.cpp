@@ -102,8 +102,10 @@ void closeQuietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-std::optional<SysError> currentDirectory(PathBuffer& out) {
-  if (::getcwd(out.bytes, sizeof out.bytes) != nullptr) return std::nullopt;
+std::optional<SysError> currentDirectory(PathBuffer& out) { return currentDirectory(out.bytes, sizeof out.bytes); }
+
+std::optional<SysError> currentDirectory(char* out, std::size_t size) {
+  if (::getcwd(out, size) != nullptr) return std::nullopt;
   switch (errno) {
     case ERANGE:
     case ENAMETOOLONG: return SysError::NameTooLong;

@@ -36,6 +36,8 @@ int writeAll(int fd, std::string_view data);
 // The working directory into `out`: NameTooLong when it is longer than path_max,
 // CurrentWorkingDirectoryUnlinked when it has been removed.
 std::optional<SysError> currentDirectory(PathBuffer& out);
+// The same into `size` bytes at `out`, the terminating zero included.
+std::optional<SysError> currentDirectory(char* out, std::size_t size);
 
 // The names of the entries of the directory `path`, but "." and "..", in the order the
 // system gives them: each goes into `names` followed by a zero byte, its offset into

@@ -63,6 +63,18 @@ LineStatus LineReader::readLine(std::size_t max_line, std::size_t max_at_eof,
   }
 }
 
+bool LineReader::keep(std::string_view bytes) {
+  if (bytes.size() > buffer_size - pending()) return false;
+  if (start_ > 0) {
+    std::memmove(buf_, buf_ + start_, end_ - start_);
+    end_ -= start_;
+    start_ = 0;
+  }
+  if (!bytes.empty()) std::memcpy(buf_ + end_, bytes.data(), bytes.size());
+  end_ += bytes.size();
+  return true;
+}
+
 namespace {
 char stdin_storage[LineReader::buffer_size];
 constinit LineReader stdin_reader(Source{readStdin, nullptr}, stdin_storage);

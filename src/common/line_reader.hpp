@@ -44,6 +44,11 @@ class LineReader {
   // Bytes read from the input and not yet handed out as lines.
   std::size_t pending() const { return end_ - start_; }
 
+  // Bytes that someone else read from the same input (a terminal's typed-ahead keys, read
+  // while waiting for its answer to a query), kept for the lines to come after those already
+  // pending. False, keeping nothing, when they do not fit.
+  bool keep(std::string_view bytes);
+
  private:
   Source source_;
   char* buf_;

@@ -29,6 +29,7 @@
   X(OutOfBounds)                                                                                   \
   X(ChildNotFound)                                                                                 \
   X(InvalidExe)                                                                                    \
+  X(ArgumentListTooLong)                                                                           \
   X(NotATerminal)                                                                                  \
   X(NoTerminalReply)                                                                               \
   X(EscapeFailed)                                                                                  \

@@ -33,6 +33,8 @@ A case file holds cases one after another. Each case opens with a title line
   broken-stdout, broken-stderr
                          the stream is a pipe whose reading end is already closed, so
                          every write to it fails
+  stderr-tty             standard error is a terminal (a pseudo-terminal that passes the
+                         bytes through unchanged), as for a person running the program
 
 Section text is the lines up to the next section, each ending in a newline (blank lines
 before the next case are separators; write such output with "python"); "nonl" drops
@@ -44,6 +46,7 @@ Lines starting with "#" before the first case are comments.
 
 import argparse
 import os
+import pty
 import re
 import shlex
 import shutil
@@ -51,6 +54,8 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
+import threading
 import time
 
 SECTION_RE = re.compile(r"^--- (\S+)(.*)$")
@@ -122,7 +127,7 @@ def parse_cases(path):
                 elif name in ("min-seconds", "interrupt"):
                     case.sections[name] = ([], float(rest[0]))
                 elif name in ("as-nobody", "no-sanitizer", "broken-stdout", "broken-stderr",
-                              "closed-stdin"):
+                              "closed-stdin", "stderr-tty"):
                     case.sections[name] = ([], True)
                 elif name == "file":
                     current = ("file", rest[0], rest[1:], [])
@@ -165,6 +170,37 @@ def reachable_copy(program):
 def remove_reachable_copies():
     for copy in _reachable.values():
         shutil.rmtree(os.path.dirname(copy), ignore_errors=True)
+
+
+class TerminalStream:
+    """A pseudo-terminal for one output stream, read as the program writes to it."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        attrs = termios.tcgetattr(self.slave)
+        attrs[1] &= ~termios.OPOST  # no line-end translation: the bytes as written
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        self.data = b""
+        self.reader = threading.Thread(target=self._read, daemon=True)
+
+    def _read(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:  # EIO: every writer has closed the terminal
+                break
+            if not chunk:
+                break
+            self.data += chunk
+
+    def started(self):
+        os.close(self.slave)
+        self.reader.start()
+
+    def finish(self):
+        self.reader.join()
+        os.close(self.master)
+        return self.data
 
 
 def run_case(case, program, sanitized):
@@ -227,8 +263,11 @@ def run_case(case, program, sanitized):
         timeout = case.text("timeout", 20)
         streams = {}
         broken = []
+        terminal = TerminalStream() if case.text("stderr-tty") else None
         for stream in ("stdout", "stderr"):
-            if case.text("broken-" + stream):
+            if stream == "stderr" and terminal:
+                streams[stream] = terminal.slave
+            elif case.text("broken-" + stream):
                 read_end, write_end = os.pipe()
                 os.close(read_end)
                 streams[stream] = write_end
@@ -241,6 +280,8 @@ def run_case(case, program, sanitized):
             with subprocess.Popen([program] + args, stdin=subprocess.PIPE,
                                   stdout=streams["stdout"], stderr=streams["stderr"],
                                   cwd=workdir, env=env, preexec_fn=preexec) as p:
+                if terminal:
+                    terminal.started()
                 try:
                     if interrupt is None:
                         out, err = p.communicate(stdin, timeout=timeout)
@@ -254,6 +295,8 @@ def run_case(case, program, sanitized):
                     p.kill()
                     p.communicate()
                     return False, f"no exit within {timeout} s (hang)"
+            if terminal:
+                err = terminal.finish()
             r = subprocess.CompletedProcess(p.args, p.returncode, out, err)
         finally:
             for fd in broken:

@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the manual pages man/vm.1 and man/zndvm.1.
+"""Checks the manual pages man/vm.1, man/zndvm.1 and man/zandle-check.1.
 
 - `groff -man -ww -z PAGE` prints nothing (no warning of any kind) and succeeds;
 - `man -l PAGE` renders it (MANWIDTH=80) with the expected section headings, no line
   wider than 80 columns, and the messages the programs really print;
-- given the built programs (--vm, --zndvm), every example program of a page runs with
-  status 0, and where a page shows a shell transcript after an example, running the
-  command gives the output the page shows.
+- given the built programs (--vm, --zndvm, --zandle-check), every example program of a
+  page runs with status 0 (the checker's page shows mistakes, which are checked through
+  its transcripts alone), and where a page shows a shell transcript after an example,
+  running the command gives the output the page shows.
 
 Exits with 77 (ctest's SKIP_RETURN_CODE) when `man` or `groff` is not installed.
 
-Usage: test_man_pages.py [--vm PATH] [--zndvm PATH] [page ...]
+Usage: test_man_pages.py [--vm PATH] [--zndvm PATH] [--zandle-check PATH] [page ...]
 """
 import argparse
 import os
@@ -41,6 +42,14 @@ PAGES = {
                   "zndvm version", "zndvm docs", "zndvm test", "zndvm dance", "zndvm psh",
                   "vm(1)", "standard output", "PATH", "TZ", "std.proc", "std.fs",
                   "std.term", "std.str", "VariableNotFound", "Goodbye!"],
+    },
+    "zandle-check.1": {
+        "sections": ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "CHECKS", "EXIT STATUS",
+                     "EXAMPLES", "SEE ALSO"],
+        "texts": ["--vm", "--zndvm", "--help", "the run stops with", "zandle-check: host",
+                  "MissingOperand", "UnterminatedString", "UnknownFunction", "InvalidPointer",
+                  "NotNumeric", "_ARGO", "INSTRUCTION LIMIT REACHED", "first line", "vm(1)",
+                  "zndvm(1)"],
     },
 }
 
@@ -131,6 +140,9 @@ def check_examples(page, program_name, program_path):
                 check_transcript(name, block, previous_program, program_name, program_path,
                                  tmp)
                 continue
+            if program_name == "zandle-check":
+                previous_program = block
+                continue
             script = os.path.join(tmp, "example.znd")
             with open(script, "w", encoding="utf-8") as f:
                 f.write("\n".join(block) + "\n")
@@ -177,6 +189,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--vm")
     parser.add_argument("--zndvm")
+    parser.add_argument("--zandle-check")
     parser.add_argument("pages", nargs="*")
     args = parser.parse_args()
     pages = args.pages or [os.path.join(MAN_DIR, p) for p in PAGES]
@@ -191,7 +204,7 @@ def main():
         check_groff(groff, page)
         check_man(man, page, expected_page)
         program_name = os.path.basename(page)[:-2]
-        program_path = getattr(args, program_name)
+        program_path = getattr(args, program_name.replace("-", "_"))
         program_path = os.path.abspath(program_path) if program_path else None
         if program_path:
             check_examples(page, program_name, program_path)

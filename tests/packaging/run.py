@@ -6,7 +6,8 @@
 2. Copies the source tree (the files git tracks, or the whole tree without build
    directories) into a parent project that takes it in with add_subdirectory, and another
    with FetchContent; each builds the examples and a C++ file of its own that needs
-   exceptions, which would not compile if Zandle's flags leaked into its parent.
+   exceptions, which would not compile if Zandle's flags leaked into its parent. The
+   add_subdirectory build sets one of vm's budgets, and its vm must run past the default.
 
 Usage: run.py SOURCE_DIR BUILD_DIR
 """
@@ -90,6 +91,18 @@ def copy_tree(source, target):
         shutil.copytree(source, target, ignore=shutil.ignore_patterns("build*", ".git", "fuzz/corpus-*"))
 
 
+def check_escape_budget(vm, budget, work):
+    """The vm runs budget + 1 Escapes and stops at the next one."""
+    script = os.path.join(work, "escapes.znd")
+    for count, status in ((budget + 1, 0), (budget + 2, 1)):
+        with open(script, "w") as f:
+            f.write("New ARG1 'none'\n" + "Escape Print\n" * count)
+        r = subprocess.run([vm, script], capture_output=True, text=True)
+        if r.returncode != status:
+            raise SystemExit(f"FAIL: {vm} with {count} Escapes ended with {r.returncode}, not {status} "
+                             f"(Escape budget {budget}): {r.stderr}")
+
+
 def main():
     source, build = (os.path.abspath(p) for p in sys.argv[1:3])
     examples = os.path.join(source, "examples", "embed")
@@ -102,6 +115,7 @@ def main():
         for f in ("bin/vm", "bin/zndvm", "include/zandle/zandle.h", "include/zandle/zandle.hpp",
                   "lib/cmake/Zandle/ZandleConfig.cmake", "lib/cmake/Zandle/ZandleConfigVersion.cmake",
                   "lib/pkgconfig/zandle.pc", "share/man/man1/vm.1", "share/man/man1/zndvm.1",
+                  "share/man/man1/zandle-check.1", "share/doc/zandle/LICENSE",
                   "share/vim/vimfiles/syntax/zandle.vim", "share/zandle/textmate/zandle.tmLanguage.json"):
             if not os.path.exists(os.path.join(root, f)):
                 raise SystemExit(f"FAIL: the install lacks {f}")
@@ -149,13 +163,17 @@ def main():
                 f.write(OWN)
             pb = os.path.join(parent, "build")
             # No GoogleTest is needed: the suite is off in a subproject. Hide it to be sure.
-            cmake_build(parent, pb, ["-DGTest_DIR=/nonexistent", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON"])
+            budget = ["-DZANDLE_VM_BUDGET_ESCAPE=150"] if way == "add_subdirectory" else []
+            cmake_build(parent, pb, ["-DGTest_DIR=/nonexistent", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON",
+                                     *budget])
             run([os.path.join(pb, "own")])
             run_examples(source, os.path.join(pb, "sandbox"), os.path.join(pb, "callback"))
             for program in ("vm", "zndvm"):
                 found = [os.path.join(d, program) for d, _, names in os.walk(pb) if program in names]
                 if not found:
                     raise SystemExit(f"FAIL: {way}: the program {program} was not built")
+                if program == "vm":
+                    check_escape_budget(found[0], 150 if budget else 100, work)
             print(f"ok   {way}: the examples and the parent's own code build and run; both programs built")
     return 0
 

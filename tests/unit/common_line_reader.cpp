@@ -53,3 +53,19 @@ TEST(LineReader, ReadFailureIsReported) {
   std::string_view line;
   EXPECT_EQ(reader.readLine(1023, 1024, line), LineStatus::read_failed);
 }
+
+// Bytes kept from elsewhere come after what the reader already holds and before what it reads
+// next; what does not fit is refused whole.
+TEST(LineReader, KeptBytesFollowThePendingOnes) {
+  PipeInput in("a\nb");
+  BufferedReader reader(fdSource(in.fd()));
+  std::string_view line;
+  ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
+  ASSERT_TRUE(reader.keep("kept\nmore"));
+  ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
+  EXPECT_EQ(line, "bkept");
+  ASSERT_EQ(reader.readLine(1023, 1024, line), LineStatus::ok);
+  EXPECT_EQ(line, "more");
+  EXPECT_FALSE(reader.keep(std::string(LineReader::buffer_size + 1, 'x')));
+  EXPECT_EQ(reader.readLine(1023, 1024, line), LineStatus::end_of_stream);
+}

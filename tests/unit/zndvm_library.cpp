@@ -191,6 +191,13 @@ TEST(LibraryTerminal, TheCursorReplyIsTheLastCompleteOne) {
   EXPECT_TRUE(escapes::parseCursorReply("typed\x1b[A\x1b[1;2R", row, column));
   EXPECT_EQ(row, 1u);
   EXPECT_EQ(column, 2u);
+  // Keys typed after the reply arrived in the same read: the reply is found, and where it is.
+  escapes::CursorReply reply{};
+  ASSERT_TRUE(escapes::findCursorReply("ab\x1b[3;4R\x1b[Acd", reply));
+  EXPECT_EQ(reply.row, 3u);
+  EXPECT_EQ(reply.column, 4u);
+  EXPECT_EQ(reply.start, 2u);
+  EXPECT_EQ(reply.end, 8u);
   for (std::string_view bad : {"", "\x1b[12;34", "\x1b[12R", "\x1b[;3R", "\x1b[1;R", "\x1b[1;2;3R",
                                "\x1b[123456;1R", "12;34R", "\x1b[1x;2R"}) {
     EXPECT_FALSE(escapes::parseCursorReply(bad, row, column)) << bad.substr(1);

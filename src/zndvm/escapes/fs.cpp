@@ -2,7 +2,8 @@
 // appended to. Names are checked before the system sees them (NameTooLong, BadPathName for a
 // zero byte); every descriptor is opened close-on-exec and closed before the escape returns,
 // whatever the outcome. A file is never left half written: a replacement is written beside
-// it and renamed over it, and an append that fails is cut back to where it started.
+// it (or unnamed, where the system allows) and renamed over it, and an append that fails is
+// cut back to where it started.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/decimal.hpp"
 #include "common/files.hpp"
 #include "library.hpp"
 #include "zndvm/machine.hpp"
@@ -60,9 +62,13 @@ struct TempName {
   char bytes[path_max + 32];
 };
 
-void makeTempName(const char* target, TempName& out) {
+std::size_t directoryLength(const char* target) {
   const char* slash = std::strrchr(target, '/');
-  const std::size_t dir_len = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+}
+
+void makeTempName(const char* target, TempName& out) {
+  const std::size_t dir_len = directoryLength(target);
   std::memcpy(out.bytes, target, dir_len);
   std::memcpy(out.bytes + dir_len, ".zndvm-", 7);
   std::uint64_t r;
@@ -72,23 +78,90 @@ void makeTempName(const char* target, TempName& out) {
   *p = '\0';
 }
 
-// Replaces the regular file `target` (or creates it) with `data`, atomically: the data is
-// written to a new file in the same directory, flushed to the disk, and renamed over the
-// target, so that whatever happens the name holds either the old content or the new.
+// Gives the new file what the replaced one had: its owner and group where the system lets
+// this user give them (the group alone when only that is allowed), then its permissions
+// (after the owner, since a change of owner may clear the set-id bits). Then the data,
+// flushed to the disk. 0 or the errno value of the failure.
+int fill(int fd, const struct stat* old, std::string_view data) {
+  if (old != nullptr) {
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+    (void)::fchmod(fd, old->st_mode & 07777);
+  }
+  int err = writeAll(fd, data);
+  if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EINTR) err = errno;
+  return err;
+}
+
+// A new file with no name in the directory of `target`, where the system offers such files
+// (-1 where it does not); the mode goes through the file-creation mask as for any new file.
+int openUnnamed(const char* target) {
+#ifdef O_TMPFILE
+  TempName dir;
+  const std::size_t len = directoryLength(target);
+  if (len == 0) {
+    std::memcpy(dir.bytes, ".", 2);
+  } else {
+    std::memcpy(dir.bytes, target, len);
+    dir.bytes[len] = '\0';
+  }
+  return openRetrying(dir.bytes, O_WRONLY | O_TMPFILE, 0666);
+#else
+  (void)target;
+  errno = EOPNOTSUPP;
+  return -1;
+#endif
+}
+
+// Names an unnamed file. False with errno set when it cannot (EEXIST: the name is taken).
+bool linkUnnamed(int fd, const char* name) {
+  char self[32] = "/proc/self/fd/";
+  char digits[24];
+  const std::string_view n = formatU64(static_cast<std::uint64_t>(fd), digits);
+  std::memcpy(self + 14, n.data(), n.size());
+  self[14 + n.size()] = '\0';
+  return ::linkat(AT_FDCWD, self, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Replaces the regular file `target` (or creates it) with `data`, atomically: whatever
+// happens the name holds either the old content or the new. Where the system offers unnamed
+// files the data goes into one, which gets a name only once it is complete (the target's own
+// name when there is no file to replace, else a fresh name renamed over it), so a run killed
+// while writing leaves nothing behind. Elsewhere a named file beside the target is written and
+// renamed over it.
 bool replaceFile(Machine& m, const char* target, const struct stat* old, std::string_view data) {
   TempName temp;
-  int fd = -1;
+  int fd = openUnnamed(target);
+  if (fd >= 0) {
+    int err = fill(fd, old, data);
+    bool named = false;
+    const char* name = target;
+    if (err == 0 && old == nullptr) named = linkUnnamed(fd, target);
+    for (int attempt = 0; err == 0 && !named && attempt < 16; ++attempt) {
+      if (attempt > 0 && errno != EEXIST) break;
+      makeTempName(target, temp);
+      name = temp.bytes;
+      named = linkUnnamed(fd, temp.bytes);
+    }
+    if (named) {
+      err = closeWritten(fd);
+      if (err == 0 && name != target && ::rename(name, target) != 0) err = errno;
+      if (err != 0 && name != target) ::unlink(name);
+      return err == 0 || m.fail(writeFailure(err));
+    }
+    closeQuietly(fd);
+    if (err != 0) return m.fail(writeFailure(err));
+    // Unnamed files that cannot be named (no /proc, say): written again the other way.
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return m.fail(classifyErrno(errno));
+  }
+  fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
     makeTempName(target, temp);
-    // The mode goes through the process's file-creation mask, as for any new file.
     fd = openRetrying(temp.bytes, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0 && errno != EEXIST) return m.fail(classifyErrno(errno));
   }
   if (fd < 0) return m.fail(Error::Unexpected);
-  // A replaced file keeps its permissions (an executable script stays executable).
-  if (old != nullptr) (void)::fchmod(fd, old->st_mode & 07777);
-  int err = writeAll(fd, data);
-  if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EINTR) err = errno;
+  int err = fill(fd, old, data);
   const int closed = closeWritten(fd);
   if (err == 0) err = closed;
   if (err == 0 && ::rename(temp.bytes, target) != 0) err = errno;
@@ -119,10 +192,12 @@ void sortNames(std::size_t* a, std::size_t n, const char* base) {
 
 }  // namespace
 
+// Any working directory the system can have: up to PATH_MAX bytes with the zero, longer than
+// the names a script may pass (which reach a path of any length a step at a time).
 bool dirGet(Machine& m) {
-  PathBuffer dir;
-  if (const auto e = currentDirectory(dir)) return m.fail(*e);
-  return storeText(m, 0, dir.bytes);
+  char dir[PATH_MAX];
+  if (const auto e = currentDirectory(dir, sizeof dir)) return m.fail(*e);
+  return storeText(m, 0, dir);
 }
 
 bool dirChange(Machine& m) {
@@ -195,20 +270,29 @@ bool fileWrite(Machine& m) {
 }
 
 // Appends to the file, creating it when it does not exist. When the write fails part way
-// (a full disk, the file-size limit) the file is cut back to its old length.
+// (a full disk, the file-size limit) the file is cut back to its old length, and a file the
+// append created is removed again: a failed append leaves things as they were.
 bool fileAppend(Machine& m) {
   char buf[value_text_capacity];
   std::string_view data;
   PathBuffer path;
   if (!textArgument(m, 0, buf, data) || !pathArgument(m, 1, path)) return false;
-  const int fd = openRetrying(path.bytes, O_WRONLY | O_APPEND | O_CREAT, 0666);
+  bool created = false;
+  int fd = openRetrying(path.bytes, O_WRONLY | O_APPEND);
+  if (fd < 0 && errno == ENOENT) {
+    fd = openRetrying(path.bytes, O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0666);
+    created = fd >= 0;
+    // Made by someone else in between: appended to like any existing file.
+    if (fd < 0 && errno == EEXIST) fd = openRetrying(path.bytes, O_WRONLY | O_APPEND);
+  }
   if (fd < 0) return m.fail(classifyErrno(errno));
   struct stat st {};
   const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   int err = writeAll(fd, data);
-  if (err != 0 && regular) (void)::ftruncate(fd, st.st_size);
+  if (err != 0 && regular && !created) (void)::ftruncate(fd, st.st_size);
   const int closed = closeWritten(fd);
   if (err == 0) err = closed;
+  if (err != 0 && created) ::unlink(path.bytes);
   return err == 0 || m.fail(writeFailure(err));
 }
 

@@ -65,8 +65,16 @@ bool colorFore(Machine& m);
 bool colorBack(Machine& m);
 bool colorReset(Machine& m);
 
-// The cursor position in a terminal's reply to the position query (ESC [ row ; column R),
-// looked for in whatever the terminal sent: false when `reply` holds no complete one.
+// A terminal's reply to the position query (ESC [ row ; column R) and where it stands among
+// the bytes read: [start, end).
+struct CursorReply {
+  std::uint64_t row, column;
+  std::size_t start, end;
+};
+// The last complete reply in whatever the terminal sent (keys typed ahead around it); false
+// when `bytes` hold none.
+bool findCursorReply(std::string_view bytes, CursorReply& out);
+// The same, for the position alone.
 bool parseCursorReply(std::string_view reply, std::uint64_t& row, std::uint64_t& column);
 
 // std.fs

@@ -97,8 +97,12 @@ void reap(pid_t pid, int& status) {
   ::_exit(127);
 }
 
+// A file that is no program, and arguments beyond what the system passes to one, have names
+// of their own; the rest are the system's.
 Error startFailure(int err) {
-  return err == ENOEXEC ? Error::InvalidExe : fromSys(classifyErrno(err));
+  if (err == ENOEXEC) return Error::InvalidExe;
+  if (err == E2BIG) return Error::ArgumentListTooLong;
+  return fromSys(classifyErrno(err));
 }
 
 // Starts the command, its standard output on `stdout_fd` when that is not -1.
@@ -188,11 +192,23 @@ bool procWait(Machine& m) {
   if (!wholeNumber(*v, n) || n < 1 || n > static_cast<std::uint64_t>(INT32_MAX)) {
     return m.fail(Error::InvalidArgument);
   }
+  // As system() does: a ^C or a ^\ from the terminal is the child's to act on (it started with
+  // the default dispositions), so the program that waits ignores both until the child ends.
+  struct sigaction ignore {}, old_int{}, old_quit{};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGINT, &ignore, &old_int);
+  ::sigaction(SIGQUIT, &ignore, &old_quit);
   int status = 0;
+  int err = 0;
   while (::waitpid(static_cast<pid_t>(n), &status, 0) < 0) {
     if (errno == EINTR) continue;
-    return m.fail(errno == ECHILD ? Error::ChildNotFound : Error::Unexpected);
+    err = errno;
+    break;
   }
+  ::sigaction(SIGINT, &old_int, nullptr);
+  ::sigaction(SIGQUIT, &old_quit, nullptr);
+  if (err != 0) return m.fail(err == ECHILD ? Error::ChildNotFound : Error::Unexpected);
   return storeEnding(m, 0, status);
 }
 
