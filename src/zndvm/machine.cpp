@@ -328,18 +328,20 @@ bool Machine::record(const Instruction& ins) {
 }
 
 // New name "x s++ y": straight into the destination's buffer, in place when x is the
-// destination itself.
+// destination itself, whatever y is.
 bool Machine::newConcat(const Instruction& ins) {
   const Value& left = *ins.left;
   const Value& right = *ins.right();
-  if (unset(left) || unset(right)) {
+  if (unset(left)) {
     scratch_.reset();
     return execNew(ins.parsed());
   }
   char left_buf[value_text_capacity];
   char right_buf[value_text_capacity];
   const std::string_view l = valueToString(left, left_buf);
-  const std::string_view r = valueToString(right, right_buf);
+  // A name that holds no value stands for itself, so appending a word is done in place too.
+  const std::string_view r =
+      unset(right) ? ins.parsed().data.expr.items[2].name() : valueToString(right, right_buf);
   if (l.size() + r.size() > str_max) return fail(Error::OutOfMemory);
   return stored(vars_.concat(ins.id, l, r));
 }
