@@ -9,6 +9,7 @@
 #include "intern.hpp"
 #include "memory.hpp"
 #include "outcome.hpp"
+#include "run_control.hpp"
 #include "run_place.hpp"
 #include "vec.hpp"
 
@@ -64,8 +65,19 @@ class RunState {
     return false;
   }
   bool paused() const { return outcome_.ending == Ending::paused; }
-  // A paused run goes on.
-  void resume() { outcome_ = Outcome{}; }
+  // A paused run goes on: its place and its control begin again, with the instructions
+  // executed so far.
+  void resume(RunPlace& place, RunControl& control, std::uint64_t executed) {
+    outcome_ = Outcome{};
+    place.resume();
+    control.begin(executed);
+  }
+  // A paused run is dropped: it ends as if its text had ended where it stood.
+  template <class Code, class Functions>
+  void discard(Code& code, Functions& functions, RunPlace& place) {
+    outcome_ = Outcome{};
+    end(code, functions, place, Error::ok);
+  }
 
   // Ends the run the way that ends the process, with that exit status.
   bool halt(HaltReason reason, int status) {

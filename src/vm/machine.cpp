@@ -82,9 +82,9 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
   return true;
 }
 
-void Machine::beginRun() {
+void Machine::beginRun(std::string_view name, std::string_view text) {
   state_.begin();
-  place_.begin({});
+  place_.begin(name, text);
   control_.begin(0);
   check_at_ = 0;
   pause_after_ = false;
@@ -95,8 +95,7 @@ void Machine::beginRun() {
 Outcome Machine::endRun() { return state_.end(code_, code_table_, place_, Error::OutOfMemory); }
 
 Outcome Machine::run(std::string_view text, std::string_view name) {
-  beginRun();
-  place_.begin(name, text);
+  beginRun(name, text);
   proceed();
   return endRun();
 }
@@ -168,9 +167,7 @@ Outcome Machine::call(std::string_view function) {
 
 Outcome Machine::resume() {
   if (!state_.paused()) return state_.outcome();
-  state_.resume();
-  place_.resume();
-  control_.begin(counted_[static_cast<int>(HaltReason::instructions)]);
+  state_.resume(place_, control_, instructions());
   check_at_ = 0;
   proceed();
   return endRun();
@@ -178,9 +175,8 @@ Outcome Machine::resume() {
 
 void Machine::discard() {
   if (!state_.paused()) return;
-  state_.resume();
   calls_.clear();
-  state_.end(code_, code_table_, place_, Error::OutOfMemory);
+  state_.discard(code_, code_table_, place_);
 }
 
 bool Machine::pauseAfterLine() {

@@ -152,7 +152,7 @@ class Machine {
     std::size_t pos;
   };
 
-  void beginRun();
+  void beginRun(std::string_view name = {}, std::string_view text = {});
   Outcome endRun();
   void proceed();
   bool stepCall();

@@ -80,8 +80,7 @@ inline bool refersToVariable(const Operand& o) {
 bool Machine::fail(Error e) { return state_.fail(e); }
 
 Outcome Machine::run(std::string_view source, std::string_view name) {
-  beginRun();
-  place_.begin(name, source);
+  beginRun(name, source);
   proceed();
   return endRun();
 }

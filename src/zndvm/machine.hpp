@@ -164,7 +164,7 @@ class Machine {
   // The calls in progress: the frames above the top-level line's.
   std::size_t calls() const { return stack_.empty() ? 0 : stack_.size() - 1; }
 
-  void beginRun();
+  void beginRun(std::string_view name = {}, std::string_view text = {});
   Outcome endRun();
   bool runLine(std::string_view line);
   bool intern(ParsedLine& parsed);

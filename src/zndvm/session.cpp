@@ -54,9 +54,9 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
   return true;
 }
 
-void Machine::beginRun() {
+void Machine::beginRun(std::string_view name, std::string_view text) {
   state_.begin();
-  place_.begin({});
+  place_.begin(name, text);
   stack_.clear();
   recording_depth_ = 0;
   executed_ = 0;
@@ -85,19 +85,16 @@ void Machine::suspend() {
 
 Outcome Machine::resume() {
   if (!state_.paused()) return state_.outcome();
-  state_.resume();
-  place_.resume();
-  control_.begin(instructions());
+  state_.resume(place_, control_, instructions());
   proceed();
   return endRun();
 }
 
 void Machine::discard() {
   if (!state_.paused()) return;
-  state_.resume();
   stack_.clear();
   record_pending_ = false;
-  state_.end(code_, funcs_, place_, Error::OutOfMemory);
+  state_.discard(code_, funcs_, place_);
 }
 
 Outcome Machine::call(std::string_view function) {
