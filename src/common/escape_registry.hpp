@@ -8,6 +8,7 @@
 
 #include "intern.hpp"
 #include "memory.hpp"
+#include "snapshot.hpp"
 
 namespace zandle {
 
@@ -90,6 +91,35 @@ class EscapeRegistry {
   }
 
   std::string_view name(NameId id) const { return slots_.name(id); }
+  std::size_t count() const { return slots_.count(); }
+  // Whether the name was withheld by name, and whether a host escape holds it.
+  bool withheld(NameId id) const { return slots_[id].allowance_set && !slots_[id].allowed; }
+  bool hosted(NameId id) const { return slots_[id].host != nullptr; }
+
+  // The names in a snapshot, in the order they were first named, each with whether it was
+  // withheld by name and whether a host escape held it. Restoring withholds what was
+  // withheld; it allows nothing the machine's own set does not, and registers no host
+  // escape: those are the host's to register again.
+  void save(SnapshotWriter& w) const {
+    w.u64(slots_.count());
+    for (NameId id = 0; id < slots_.count(); ++id) {
+      w.text(slots_.name(id));
+      w.u8(static_cast<std::uint8_t>((withheld(id) ? 1 : 0) | (hosted(id) ? 2 : 0)));
+    }
+  }
+  // False when memory runs out; a reader that cannot take the names is left spoilt.
+  [[nodiscard]] bool load(SnapshotReader& r) {
+    for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
+      const std::string_view name = r.text();
+      const std::uint8_t flags = r.u8();
+      if (!r.ok()) break;
+      NameId id;
+      if (!resolve(name, id)) return false;
+      if (id != i || flags > 3) r.spoil();  // each name once
+      if ((flags & 1) != 0 && !allow(name, false)) return false;
+    }
+    return true;
+  }
 
   // The user data a host escape of this name was last registered with, or null.
   void* hostData(std::string_view name) const {

@@ -54,6 +54,27 @@ class RunPlace {
   }
 
   std::uint32_t line() const { return line_; }
+
+  // A paused run as a snapshot keeps it: the name, the text from the line being run on, where
+  // the next line starts in that, and the number of the line being run.
+  std::string_view name() const { return name_; }
+  std::string_view rest() const { return sliceFrom(text_, line_start_); }
+  std::size_t nextInRest() const { return next_ - line_start_; }
+  // Puts a paused run back as rest() and the rest gave it; false when memory runs out.
+  [[nodiscard]] bool restore(std::string_view name, std::string_view rest, std::size_t next, std::uint32_t line) {
+    begin({});
+    if (!own_name_.append(name) || !own_text_.append(rest)) return false;
+    name_ = own_name_.view();
+    text_ = own_text_.view();
+    next_ = next;
+    line_ = line;
+    owned_ = true;
+    return true;
+  }
+
+  // The names of the texts functions came from, by id.
+  std::size_t sourceCount() const { return sources_.count(); }
+  [[nodiscard]] bool addSource(std::string_view name, NameId& id) { return sources_.intern(name, id); }
   // The line being run (empty before the first).
   std::string_view lineText() const { return line_ != 0 ? lineAt(line_start_) : std::string_view(); }
 

@@ -29,6 +29,21 @@ class RunState {
     recording = false;
   }
 
+  // What a snapshot keeps of a recording in progress, and puts back.
+  struct Recorded {
+    NameId func;
+    FuncEntry replaced;
+    std::size_t code_before;
+  };
+  Recorded recorded() const { return {recorded_, replaced_, code_before_}; }
+  void restore(const Recorded& r, bool is_recording) {
+    recorded_ = r.func;
+    replaced_ = r.replaced;
+    code_before_ = r.code_before;
+    recording = is_recording;
+    outcome_.ending = Ending::paused;
+  }
+
   // The run ends: a recording its text left unfinished is undone, and where the run stopped
   // is kept when it did not finish. A paused run keeps what it needs to go on (the rest of
   // its text included), or fails with `out_of_memory` when there is no room for that.

@@ -18,6 +18,7 @@
 #include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
+#include "common/snapshot.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -93,6 +94,12 @@ class Machine {
   RunControl& control() { return control_; }
   // The instructions the run has executed so far, across its pauses.
   std::uint64_t instructions() const { return counted_[static_cast<int>(HaltReason::instructions)]; }
+  // The machine as bytes (see snapshot.cpp), into `out`; false when memory runs out. An
+  // idle or paused machine only.
+  bool snapshot(Buffer& out) const;
+  // Puts a snapshot's state on this machine, which must be new (nothing run, nothing set).
+  // On anything but Restored::ok the machine is to be thrown away.
+  Restored restore(std::string_view bytes);
   // An escape that waits gave up because the run must pause: its line runs again when the
   // run resumes, and is not counted twice. Always false.
   bool pauseBefore();

@@ -38,6 +38,11 @@ class Variables {
   // The variables by id, 0 to size() - 1, in the order they were first named: a name that
   // was named and never stored has no value (false).
   std::size_t size() const { return table_.count(); }
+  // Names `name` without giving it a value; false when memory runs out.
+  [[nodiscard]] bool declare(std::string_view name) {
+    NameId id;
+    return table_.intern(name, id);
+  }
   std::string_view name(NameId id) const { return table_.name(id); }
   bool valueOf(NameId id, std::string_view& value) const {
     if (!table_[id].defined) return false;

@@ -300,8 +300,9 @@ bool Machine::prepare(ParsedLine& p, Arena& arena, bool kept, Instruction& ins) 
   return true;
 }
 
-bool Machine::record(const Instruction& ins) {
-  if (!code_.push(ins)) return fail(Error::OutOfMemory);
+// Adds a record to the code, with what it tells of the record before it.
+bool Machine::append(const Instruction& ins) {
+  if (!code_.push(ins)) return false;
   // The If can only be reached from the New: a record that the code jumps to follows a Func,
   // a Call, an If or an End.
   if (code_.size() >= 2 && countsAndTests(code_[code_.size() - 2], ins)) {
@@ -311,10 +312,15 @@ bool Machine::record(const Instruction& ins) {
                                           : Form::new_then_if;
     static_assert(reads(Form::new_then_if, f_op) && reads(Form::new_then_if, f_cell));
   }
+  // The record before an End may be a self-call that reuses the frame. (A recording starts
+  // with its Func record, so there always is one.)
+  if (ins.op == Opcode::End) code_[code_.size() - 2].before_end = true;
+  return true;
+}
+
+bool Machine::record(const Instruction& ins) {
+  if (!append(ins)) return fail(Error::OutOfMemory);
   if (ins.op == Opcode::End) {
-    // The record before an End may be a self-call that reuses the frame. (A recording starts
-    // with its Func record, so there always is one.)
-    code_[code_.size() - 2].before_end = true;
     if (recording_depth_ == 0) {
       state_.recording = false;
     } else {

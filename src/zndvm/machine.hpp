@@ -20,6 +20,7 @@
 #include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
+#include "common/snapshot.hpp"
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
@@ -84,6 +85,12 @@ class Machine {
   RunControl& control() { return control_; }
   // The instructions the run has executed so far, across its pauses.
   std::uint64_t instructions() const { return executed_ + static_cast<std::uint64_t>(granted_ - left_); }
+  // The machine as bytes (see snapshot.cpp), into `out`; false when memory runs out. An
+  // idle or paused machine only.
+  bool snapshot(Buffer& out) const;
+  // Puts a snapshot's state on this machine, which must be new (nothing run, nothing set).
+  // On anything but Restored::ok the machine is to be thrown away.
+  Restored restore(std::string_view bytes);
   // An escape that waits gave up because the run must pause: it runs again when the run
   // resumes. Always false.
   bool pauseBefore() {
@@ -173,6 +180,9 @@ class Machine {
   bool constant(Value value, Arena& arena, const Value*& out);
   bool keepParsed(const ParsedLine& parsed, Arena& arena, const ParsedLine*& out);
   bool record(const Instruction& ins);
+  bool append(const Instruction& ins);
+  Restored restoreLine(std::string_view text, std::uint32_t number, Instruction& ins);
+  bool checkRestored(std::uint64_t depth, std::uint64_t last_block, bool is_recording);
   LineRef placeOf(std::uint64_t pc, FuncId func) const;
 
   Value evalOperand(const Operand& operand, bool use_compiled);

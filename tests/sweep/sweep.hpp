@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/line_reader.hpp"
 #include "common/output.hpp"
+#include "common/snapshot.hpp"
 #include "pipe_input.hpp"
 #include "test_memory.hpp"
 
@@ -152,26 +154,44 @@ struct Observation {
 };
 
 // Runs a script on a machine of its own, in slices of `slice` instructions (0: whole), each
-// pause resumed at once. A Program also has `Machine`, `Options options(sink, reader,
+// pause resumed at once. With `moves`, every pause is saved as a snapshot, the machine
+// dropped, and the snapshot restored into a new machine that goes on (`broken` tells what
+// went wrong on the way: a snapshot that would not restore, or whose restored machine's own
+// snapshot has other bytes). A Program also has `Machine`, `Options options(sink, reader,
 // alloc)` and `std::string variables(const Machine&)`.
 template <class Program>
-Observation observe(const Script& script, std::uint64_t slice) {
+Observation observe(const Script& script, std::uint64_t slice, bool moves = false, std::string* broken = nullptr) {
+  using Machine = typename Program::Machine;
   ReservedSink sink(std::size_t{1} << 20);
   PipeInput input(script.input);
   TestAllocator alloc;
   Observation seen;
   {
-    typename Program::Machine machine(Program::options(sink.sink(), input.reader(), alloc));
-    machine.control().setSlice(slice);
-    auto o = Program::start(machine, script.text);
+    auto machine = std::make_unique<Machine>(Program::options(sink.sink(), input.reader(), alloc));
+    machine->control().setSlice(slice);
+    auto o = Program::start(*machine, script.text);
     while (o.ending == Ending::paused && seen.pauses <= script.text.size() + 1000000) {
       ++seen.pauses;
-      o = machine.resume();
+      if (moves) {
+        Memory memory;
+        Buffer saved(memory), again(memory);
+        auto moved = std::make_unique<Machine>(Program::options(sink.sink(), input.reader(), alloc));
+        moved->control().setSlice(slice);
+        if (!machine->snapshot(saved) || moved->restore(saved.view()) != Restored::ok) {
+          if (broken != nullptr) *broken = "a snapshot did not restore";
+          break;
+        }
+        if (!moved->snapshot(again) || again.view() != saved.view()) {
+          if (broken != nullptr) *broken = "a restored machine's snapshot has other bytes";
+        }
+        machine = std::move(moved);
+      }
+      o = machine->resume();
     }
     seen.ending = Program::describe(o);
-    seen.variables = Program::variables(machine);
-    seen.instructions = machine.instructions();
-    seen.line = machine.failedAt().line;
+    seen.variables = Program::variables(*machine);
+    seen.instructions = machine->instructions();
+    seen.line = machine->failedAt().line;
   }
   seen.output = sink.take();
   return seen;
@@ -180,7 +200,9 @@ Observation observe(const Script& script, std::uint64_t slice) {
 // Slices one script at every size from 1 to its whole run's length (with longer runs: up to
 // 300, then a spread up to the length and past it): every sliced run must print, end, leave
 // its variables and count its instructions exactly as the whole run, and pause once each
-// time its count reaches a multiple of the slice with an instruction left to run.
+// time its count reaches a multiple of the slice with an instruction left to run. Runs in
+// slices of up to 40 (of scripts of up to 3,000 instructions) are made again moving to a new
+// machine through a snapshot at every pause, with the same results.
 template <class Program>
 void sliceScript(const Script& script, Totals& totals) {
   const std::size_t failures_before = totals.failures;
@@ -197,8 +219,13 @@ void sliceScript(const Script& script, Totals& totals) {
   for (std::uint64_t k = 301; k <= n + 1; k += (n - 300) / 50 + 1) sizes.push_back(k);
   if (n > 300) sizes.insert(sizes.end(), {n - 1, n, n + 1});
   for (const std::uint64_t slice : sizes) {
-    const Observation s = observe<Program>(script, slice);
+    for (const bool moves : {false, true}) {
+    // A move copies the machine twice: runs of a few thousand instructions are enough.
+    if (moves && (slice > 40 || n > 3000)) break;
+    std::string broken;
+    const Observation s = observe<Program>(script, slice, moves, &broken);
     ++totals.runs;
+    if (!broken.empty()) complain(slice, broken);
     if (s.ending != whole.ending) complain(slice, "ended '" + s.ending + "', whole '" + whole.ending + "'");
     if (s.output != whole.output) complain(slice, "printed other output");
     if (s.variables != whole.variables) complain(slice, "left other variables");
@@ -211,6 +238,7 @@ void sliceScript(const Script& script, Totals& totals) {
       complain(slice, "paused " + std::to_string(s.pauses) + " times");
     }
     if (totals.failures > failures_before + 10) break;
+    }
   }
   ++totals.scripts;
   if (totals.failures != failures_before) ++totals.failed_scripts;
