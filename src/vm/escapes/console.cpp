@@ -38,8 +38,9 @@ bool printLn(Machine& m) {
 
 bool input(Machine& m) {
   // A line may hold 1023 bytes before its newline, or 1024 when the input ends it.
+  char storage[LineReader::line_max];
   std::string_view line;
-  switch (m.input().readLine(1023, 1024, line)) {
+  switch (m.input().readLine(1023, 1024, storage, line)) {
     case LineStatus::ok: break;
     case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
     case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);

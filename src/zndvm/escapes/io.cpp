@@ -30,8 +30,9 @@ bool printLn(Machine& m) { return write(m, false); }
 
 bool input(Machine& m) {
   // A line holds at most 1023 bytes, however it ends.
+  char storage[LineReader::line_max];
   std::string_view line;
-  switch (m.input().readLine(1023, 1023, line)) {
+  switch (m.input().readLine(1023, 1023, storage, line)) {
     case LineStatus::ok: break;
     case LineStatus::end_of_stream: return m.fail(Error::EndOfStream);
     case LineStatus::stream_too_long: return m.fail(Error::StreamTooLong);
