@@ -101,6 +101,24 @@ bool tracing() {
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
+// The fatal message of a halt, which the program prints where scripts print: the interface
+// reports a halt by its reason alone. An exit prints nothing.
+std::string_view haltMessage(zandle_halt h) {
+  switch (h) {
+    case ZANDLE_HALT_INSTRUCTIONS:
+    case ZANDLE_HALT_NEW:
+    case ZANDLE_HALT_ESCAPE:
+    case ZANDLE_HALT_FUNC:
+    case ZANDLE_HALT_CALL:
+    case ZANDLE_HALT_RETURN:
+    case ZANDLE_HALT_INSTRUCTION_CAP: return "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
+    case ZANDLE_HALT_CALL_STACK: return "VM: FATAL: CALL STACK OVERFLOW\n";
+    case ZANDLE_HALT_EXIT:
+    case ZANDLE_HALT_NONE: break;
+  }
+  return {};
+}
+
 // Prints a fixed text; write failures are ignored, as the texts' modes always have.
 void print(int fd, std::string_view text, bool newline) {
   char line[1024];
@@ -143,6 +161,8 @@ int run(const Program& program, zandle_machine* m, int argc, char** argv) {
     status = zandle_run(m, script.data(), script.size(), first.data(), first.size());
   }
   if (status == ZANDLE_FAILED) reportFailure(zandle_error_name(m));
+  // The process ends either way, so a failed write of the message changes nothing.
+  if (status == ZANDLE_HALTED) (void)fdSink(program.text_fd).write(haltMessage(zandle_halt_reason(m)));
   const bool stopped = status == ZANDLE_FAILED || (status == ZANDLE_HALTED && zandle_exit_status(m) != 0);
   if (stopped && tracing()) trace(m, status);
   return zandle_exit_status(m);
@@ -152,8 +172,14 @@ int run(const Program& program, zandle_machine* m, int argc, char** argv) {
 
 int runCommandLine(const Program& program, int argc, char** argv) {
   makeWriteSignalsHarmless();
+  // The programs give scripts everything, standard input included, and nest calls as deep
+  // as the interpreter can.
+  zandle_options options;
+  zandle_options_init(&options);
+  options.escapes = "all";
+  options.call_depth_max = UINT32_MAX;
   zandle_machine* m = nullptr;
-  if (program.create(nullptr, &m) != ZANDLE_OK) return reportFailure("OutOfMemory");
+  if (program.create(&options, &m) != ZANDLE_OK) return reportFailure("OutOfMemory");
   const int status = run(program, m, argc, argv);
   zandle_free(m);
   return status;

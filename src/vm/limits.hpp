@@ -12,4 +12,8 @@ inline constexpr std::uint32_t inst_func_max = 100;  // Func and If share this b
 inline constexpr std::uint32_t inst_call_max = 100;
 inline constexpr std::uint32_t inst_return_max = 100;
 
+// Calls run on the host's stack, one nesting of the interpreter each: however high a host
+// sets the budgets, this many calls at once are the most.
+inline constexpr std::uint32_t call_depth_max = 10'000;
+
 }  // namespace zandle::vm::limits

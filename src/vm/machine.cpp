@@ -24,14 +24,6 @@ constexpr HaltReason keyword_budget[] = {
 };
 static_assert(std::size(keyword_budget) == std::size(keyword_entries));
 
-constexpr std::uint32_t budget_max[] = {
-    0,  // none
-    limits::inst_max,        limits::inst_new_max,  limits::inst_escape_max,
-    limits::inst_func_max,   limits::inst_call_max, limits::inst_return_max,
-};
-
-constexpr std::string_view limit_message = "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
-
 }  // namespace
 
 Machine::Machine(const Options& options)
@@ -43,7 +35,17 @@ Machine::Machine(const Options& options)
       arena_(memory_, 4096),
       line_tokens_(memory_),
       scratch_(memory_),
+      children_(memory_),
       place_(memory_),
+      budget_max_{0,
+                  options.budgets.instructions,
+                  options.budgets.new_,
+                  options.budgets.escape,
+                  options.budgets.func,
+                  options.budgets.call,
+                  options.budgets.return_},
+      call_depth_max_(options.call_depth_max < limits::call_depth_max ? options.call_depth_max
+                                                                     : limits::call_depth_max),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
@@ -56,20 +58,17 @@ bool Machine::failAs(std::string_view host_error) {
   return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
 }
 
-bool Machine::halt(HaltReason reason, int status, std::string_view message) {
-  (void)output_.write(message);  // the process ends either way
-  return state_.halt(reason, status);
-}
+bool Machine::halt(HaltReason reason, int status) { return state_.halt(reason, status); }
 
 // Every line counts against a budget, so the count stays inline and the stop out of line.
 [[gnu::always_inline]] inline bool Machine::count(HaltReason budget) {
-  std::uint32_t& c = counted_[static_cast<int>(budget)];
-  if (c > budget_max[static_cast<int>(budget)]) [[unlikely]] return overBudget(budget);
+  std::uint64_t& c = counted_[static_cast<int>(budget)];
+  if (c > budget_max_[static_cast<int>(budget)]) [[unlikely]] return overBudget(budget);
   ++c;
   return true;
 }
 
-bool Machine::overBudget(HaltReason budget) { return halt(budget, 1, limit_message); }
+bool Machine::overBudget(HaltReason budget) { return halt(budget, 1); }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
   char buf[32];
@@ -84,7 +83,7 @@ bool Machine::setArguments(std::span<const std::string_view> args) {
 
 void Machine::beginRun() {
   state_.begin();
-  for (std::uint32_t& c : counted_) c = 0;
+  for (std::uint64_t& c : counted_) c = 0;
   calls_.clear();
   recording_ = false;
   place_.begin({});
@@ -170,7 +169,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
   returned = false;
   if (!count(HaltReason::instructions)) return false;
   if (instruction_cap_ != 0 && counted_[static_cast<int>(HaltReason::instructions)] > instruction_cap_) {
-    return halt(HaltReason::instruction_cap, 1, limit_message);
+    return halt(HaltReason::instruction_cap, 1);
   }
   if (recording_) {
     if (!record(line)) return false;
@@ -240,6 +239,7 @@ bool Machine::callFunc(Instruction ins) {
   const NameId id = code_table_.find(ins[1]);
   if (id == no_name || code_table_[id].start == 0) return fail(Error::UnknownFunction);
   const std::size_t start = code_table_[id].start - 1;
+  if (calls_.size() >= call_depth_max_) return halt(HaltReason::call_depth, 1);
   if (!calls_.push({id, start})) return fail(Error::OutOfMemory);
   const bool was_recording = recording_;
   recording_ = false;

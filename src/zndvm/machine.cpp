@@ -607,9 +607,7 @@ bool Machine::callFunction(FuncId func) {
 }
 
 bool Machine::pushCall(FuncId func, std::uint64_t pc) {
-  if (stack_.size() >= limits::call_depth_max) {
-    return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n");
-  }
+  if (stack_.size() >= call_depth_max_) return halt(HaltReason::call_stack_overflow);
   return stored(stack_.push(Frame{pc, func}));
 }
 

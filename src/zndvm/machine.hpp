@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "common/children.hpp"
 #include "common/escape_registry.hpp"
 #include "common/intern.hpp"
 #include "common/line_reader.hpp"
@@ -23,6 +24,7 @@
 #include "escapes/table.hpp"
 #include "expr.hpp"
 #include "instruction.hpp"
+#include "limits.hpp"
 #include "variables.hpp"
 
 namespace zandle::zndvm {
@@ -45,6 +47,8 @@ struct Options {
   void* alloc_user = nullptr;
   // The groups of escapes the program may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
+  // Calls that may be in progress at once (at most limits::call_depth_max); one more halts.
+  std::uint64_t call_depth_max = limits::call_depth_max;
 };
 
 struct Frame {
@@ -82,9 +86,9 @@ class Machine {
   // Records a failure; always false, so that a routine can `return m.fail(...)`.
   bool fail(Error e);
   bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process, with that exit status; the message goes to
-  // the output.
-  bool halt(HaltReason reason, std::string_view message, int status = 1);
+  // Ends the run the way that ends the process, with that exit status. Nothing is printed:
+  // the command line says what stopped it.
+  bool halt(HaltReason reason, int status = 1);
 
   // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
   // withholds one escape by name. False when memory runs out.
@@ -116,6 +120,7 @@ class Machine {
   const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
   Memory& memory() { return memory_; }
+  Children& children() { return children_; }
 
  private:
   enum class Step : std::uint8_t { next, returned, stopped };
@@ -177,16 +182,16 @@ class Machine {
   Arena temp_;        // one evaluation's working memory
   EvalContext ctx_;
   Vec<std::string_view> tokens_;
+  Children children_;  // processes std.proc.spawn started and std.proc.wait has not waited for
 
   bool countInstruction() { return ++executed_ <= instruction_cap_ || capReached(); }
-  bool capReached() {
-    return halt(HaltReason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
-  }
+  bool capReached() { return halt(HaltReason::instruction_cap); }
 
   Sink output_;
   LineReader* input_;
   std::uint64_t executed_ = 0;
   std::uint64_t instruction_cap_;
+  std::uint64_t call_depth_max_;
   EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
   // escapeSlot's slots by escape: argument and result slots of the first indexes, plus one,

@@ -98,19 +98,22 @@ bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slo
   return true;
 }
 
-bool escapes::findArgument(Machine& m, unsigned index, const Value*& value) {
+bool escapes::findArgument(Machine& m, unsigned index, const Value*& value, SlotId& slot) {
   value = nullptr;
+  slot = no_slot;
   SlotId s;
   if (!m.escapeSlot(Machine::EscapeVar::arg, index, false, s)) return false;
   const Value* ref = s == no_slot ? nullptr : m.vars().get(s);
   if (ref == nullptr) return true;
   char buf[value_text_capacity];
-  value = m.vars().find(valueToString(*ref, buf));
+  slot = m.vars().slotOf(valueToString(*ref, buf));
+  if (slot != no_slot) value = m.vars().get(slot);
   return true;
 }
 
 bool escapes::argument(Machine& m, unsigned index, const Value*& value) {
-  return findArgument(m, index, value) || m.fail(Error::OutOfMemory);
+  SlotId slot;
+  return findArgument(m, index, value, slot) || m.fail(Error::OutOfMemory);
 }
 
 bool escapes::result(Machine& m, unsigned index, Value value) {
