@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench scaling clean
+.PHONY: all deps build run test install sanitize tsan clang libcxx size fuzz bench scaling clean
 
 all: build
 
@@ -34,6 +34,14 @@ install: build
 # The suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_ARGS="-DZANDLE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)"
+
+# The interface's tests built with ThreadSanitizer and run in one process: among them,
+# several threads each running many machines of both kinds, and two machines reading the
+# shared standard input (tests/unit/api_threads.cpp).
+tsan: deps
+	@cmake -S . -B build-tsan -DZANDLE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target unit_api
+	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/unit_api
 
 # Both programs and the tests compiled with clang++.
 clang:
@@ -75,4 +83,4 @@ scaling: build
 	@python3 bench/scaling.py --build $(BUILD)
 
 clean:
-	rm -rf build build-asan build-clang build-libcxx build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-clang build-libcxx build-fuzz build-bench

@@ -150,8 +150,9 @@ typedef struct zandle_options {
   /* Added after 0.4.0. */
   uint64_t call_depth_max;     /* calls that may be in progress at once; one more halts the run
                                   (ZANDLE_HALT_CALL_STACK). 0: 200,000; at most 4,294,967,295.
-                                  vm's calls also nest on the host's stack: it never goes past
-                                  10,000 whatever this says */
+                                  vm's calls nest on the calling thread's stack (some 250 bytes
+                                  each): it stops at 10,000 whatever this says, and its budgets
+                                  keep it near 200 unless the host raises them */
   /* vm's budgets: a run may do this many events of a kind, plus one; the next halts it
    * (ZANDLE_HALT_INSTRUCTIONS, _NEW, ...). 0: the budget the library was built with (by
    * default 1,000,000 instructions, 10,000 New, 100 of each of the others). */

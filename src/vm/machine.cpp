@@ -160,7 +160,11 @@ bool Machine::record(const Line& line) {
     const bool in_line = t.data() >= from && t.data() <= from + line.text.size();
     tokens[i] = in_line ? std::string_view(text.data() + (t.data() - from), t.size()) : t;
   }
-  if (!code_.push({{tokens, line.ins.size()}, text, line.number})) return fail(Error::OutOfMemory);
+  NameId escape = no_name;
+  if (line.ins.size() >= 2 && line.ins[0] == keywordName(Keyword::Escape) && !escapes_.resolve(line.ins[1], escape)) {
+    return fail(Error::OutOfMemory);
+  }
+  if (!code_.push({{tokens, line.ins.size()}, text, line.number, escape})) return fail(Error::OutOfMemory);
   return true;
 }
 
@@ -200,8 +204,8 @@ bool Machine::interpret(const Line& line, bool& returned) {
       return true;
     }
     case Keyword::Escape: {
-      NameId id;
-      if (!escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
+      NameId id = line.escape;
+      if (id == no_name && !escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
       const auto* slot = escapes_.runnable(id);
       if (slot == nullptr) return fail(Error::UnknownEscape);
       return escapes_.run(*slot, *this);

@@ -28,11 +28,13 @@ namespace zandle::vm {
 
 using Instruction = std::span<const std::string_view>;
 
-// A line as the interpreter runs it: its tokens, and the line itself with its number.
+// A line as the interpreter runs it: its tokens, and the line itself with its number. A
+// recorded Escape line keeps its escape's slot, looked up once when it was recorded.
 struct Line {
   Instruction ins;
   std::string_view text;
   std::uint32_t number = 0;
+  NameId escape = no_name;
 };
 
 // What ended a run the way that ends the process: one of the six budgets, the embedder's

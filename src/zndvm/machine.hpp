@@ -110,7 +110,21 @@ class Machine {
   // when memory runs out (nothing is recorded); outside an escape there is no such
   // variable.
   enum class EscapeVar : std::uint8_t { arg, ret, last };
-  bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
+  bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
+    if (running_escape_ < escape_slots_.size() && (var == EscapeVar::last || index < cached_escape_vars)) {
+      const EscapeSlots& e = escape_slots_[running_escape_];
+      const SlotId cached = var == EscapeVar::arg ? e.arg[index] : var == EscapeVar::ret ? e.ret[index] : e.last;
+      if (cached != 0) {
+        slot = cached - 1;
+        return true;
+      }
+    }
+    return lookUpEscapeSlot(var, index, create, slot);
+  }
+  // The variable that argument `index` of the running escape names (`name`, what its ARG
+  // variable holds), or no_slot. While an argument keeps naming the same variable, as in a
+  // loop, the slot comes from a cache rather than a lookup by name.
+  SlotId argumentTarget(unsigned index, std::string_view name);
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
   std::string_view hostError() const { return state_.hostError(); }
@@ -192,15 +206,19 @@ class Machine {
   std::uint64_t executed_ = 0;
   std::uint64_t instruction_cap_;
   std::uint64_t call_depth_max_;
+  bool lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
+
   EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
-  // escapeSlot's slots by escape: argument and result slots of the first indexes, plus one,
-  // 0 when not looked up yet.
+  // escapeSlot's slots by escape: argument and result slots of the first indexes, and the
+  // variables the arguments last named (argumentTarget), plus one, 0 when not looked up yet.
   static constexpr unsigned cached_escape_vars = 4;
   struct EscapeSlots {
     SlotId arg[cached_escape_vars];
     SlotId ret[cached_escape_vars];
     SlotId last;
+    SlotId target[cached_escape_vars];
+    std::string_view target_name[cached_escape_vars];  // the interned name of target[i]
   };
   Vec<EscapeSlots> escape_slots_;
   RunState<Error, HaltReason, FuncEntry> state_;

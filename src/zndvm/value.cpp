@@ -403,7 +403,17 @@ std::string_view formatFloat(double x, char* buf) {
     *out++ = '0';
     return {buf, static_cast<std::size_t>(out - buf)};
   }
-  Decimal d = shortestDecimal(std::fabs(x));
+  // A whole number below 2^53 is its own shortest decimal (its neighbours are at most 1
+  // away), so its digits need no search: counters, the common case, print fast.
+  const double a = std::fabs(x);
+  if (a < 0x1p53) {
+    const auto whole = static_cast<std::uint64_t>(a);
+    if (static_cast<double>(whole) == a) {
+      const std::string_view digits = formatU64(whole, out);
+      return {buf, static_cast<std::size_t>(out + digits.size() - buf)};
+    }
+  }
+  Decimal d = shortestDecimal(a);
   char digit_buf[24];
   std::string_view digits = formatU64(d.digits, digit_buf);
   const long n = static_cast<long>(digits.size());

@@ -51,7 +51,7 @@ std::span<const Escape> escapeTable() { return table; }
 
 const Escape* findEscape(std::string_view name) { return names.find(name); }
 
-bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
+bool Machine::lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
   slot = no_slot;
   if (running_escape_ == no_escape) return !create;
   SlotId* cached = nullptr;
@@ -98,6 +98,22 @@ bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slo
   return true;
 }
 
+SlotId Machine::argumentTarget(unsigned index, std::string_view name) {
+  EscapeSlots* cache = nullptr;
+  // The cache is there once escapeSlot has found the argument's ARG variable. Interned
+  // names never move, so the view of the cached one stays good.
+  if (index < cached_escape_vars && running_escape_ < escape_slots_.size()) {
+    cache = &escape_slots_[running_escape_];
+    if (cache->target[index] != 0 && cache->target_name[index] == name) return cache->target[index] - 1;
+  }
+  const SlotId slot = vars_.slotOf(name);
+  if (cache != nullptr && slot != no_slot) {
+    cache->target[index] = slot + 1;
+    cache->target_name[index] = vars_.name(slot);
+  }
+  return slot;
+}
+
 bool escapes::findArgument(Machine& m, unsigned index, const Value*& value, SlotId& slot) {
   value = nullptr;
   slot = no_slot;
@@ -105,8 +121,9 @@ bool escapes::findArgument(Machine& m, unsigned index, const Value*& value, Slot
   if (!m.escapeSlot(Machine::EscapeVar::arg, index, false, s)) return false;
   const Value* ref = s == no_slot ? nullptr : m.vars().get(s);
   if (ref == nullptr) return true;
+  // A name is almost always a str, and then no text needs printing.
   char buf[value_text_capacity];
-  slot = m.vars().slotOf(valueToString(*ref, buf));
+  slot = m.argumentTarget(index, ref->type == Type::str ? ref->text() : valueToString(*ref, buf));
   if (slot != no_slot) value = m.vars().get(slot);
   return true;
 }
