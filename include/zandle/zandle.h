@@ -130,9 +130,8 @@ typedef int (*zandle_escape_fn)(zandle_machine* machine, void* user_data);
 /* Options for a new machine. Fill them with zandle_options_init, then change what the host
  * needs. struct_size must be the size of a layout this library knows, this one's or 0.4.0's
  * (which ends before call_depth_max), else zandle_new refuses the options; the fields a
- * shorter layout lacks take their defaults. A host built against an older header keeps
- * working with this library, its own layout and its own defaults but for the changes the
- * README lists. */
+ * shorter layout lacks take their defaults, so a host built against 0.4.0's header keeps
+ * working (with the changed defaults the README lists). */
 typedef struct zandle_options {
   size_t struct_size;          /* sizeof(zandle_options), set by zandle_options_init */
   zandle_write_fn output;      /* NULL: zndvm writes to standard output, vm to standard error */

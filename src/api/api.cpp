@@ -39,8 +39,9 @@ bool readOptions(const zandle_options* given, zandle_options& o, Preset& preset)
 
 namespace {
 
-// A pointer and a length: a null pointer is a text only when it is empty.
-bool view(const char* p, std::size_t n, std::string_view& out) {
+// A pointer and a length: a null pointer is a text only when it is empty. Inline, for the
+// calls an escape makes in a loop.
+[[gnu::always_inline]] inline bool view(const char* p, std::size_t n, std::string_view& out) {
   if (p == nullptr && n != 0) return false;
   out = p == nullptr ? std::string_view() : std::string_view(p, n);
   return true;
