@@ -9,7 +9,7 @@ PREFIX ?= /usr/local
 
 WEB_BUILD ?= build-web
 
-.PHONY: all deps build run test install sanitize clang libcxx size fuzz bench scaling web web-test clean
+.PHONY: all deps build run test install sanitize tsan clang libcxx size fuzz bench scaling web web-test clean
 
 all: build
 
@@ -36,6 +36,14 @@ install: build
 # The suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_ARGS="-DZANDLE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)"
+
+# The interface's tests built with ThreadSanitizer and run in one process: among them,
+# several threads each running many machines of both kinds, and two machines reading the
+# shared standard input (tests/unit/api_threads.cpp).
+tsan: deps
+	@cmake -S . -B build-tsan -DZANDLE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target unit_api
+	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/unit_api
 
 # Both programs and the tests compiled with clang++.
 clang:
@@ -98,4 +106,4 @@ web-test: build web
 	@python3 web/test/cases.py $(WEB_BUILD)/package tests/cases/vm/*.cases tests/cases/zndvm/*.cases
 
 clean:
-	rm -rf build build-asan build-clang build-libcxx build-fuzz build-bench $(WEB_BUILD)
+	rm -rf build build-asan build-tsan build-clang build-libcxx build-fuzz build-bench $(WEB_BUILD)

@@ -13,10 +13,35 @@
  *     zandle_run(m, text, strlen(text), "hello.znd", 9);
  *     zandle_free(m);
  *
+ * With no options, or options whose `escapes` is NULL, a machine runs under the "sandbox"
+ * preset: its scripts cannot touch files, start or wait for processes, change the working
+ * directory, end the process or control the terminal, and read no standard input. A host
+ * opts into more by naming "console" or "all".
+ *
  * Memory: a machine owns everything it allocates and takes it through its own allocation
- * function (malloc and free unless the host gives one), within its own cap. Views the API
- * hands out (variable values, error places) stay valid until the machine runs again or the
- * variable is set again, whichever comes first.
+ * function (malloc and free unless the host gives one), within its own cap.
+ *
+ * Views: a text the API hands out points into the machine and is never freed by the host.
+ * Each has storage of its own (reading one never changes another), and it stays valid
+ *   - from zandle_get_text: until that variable is set again (by the host or a script), the
+ *     machine runs again (zandle_run, zandle_call) or it is freed;
+ *   - from zandle_escape_arg: until the escape returns;
+ *   - from zandle_error_name, zandle_where and zandle_active_call: until the machine runs
+ *     again or is freed;
+ *   - from zandle_version: always.
+ *
+ * Threads: distinct machines on distinct threads are independent; they share nothing that
+ * is not synchronised. One machine is used by one thread at a time: a host that hands a
+ * machine to another thread orders the two itself (a mutex, a join), and every callback runs
+ * on the thread that called zandle_run or zandle_call. No call is safe on a machine another
+ * thread is using (a later version adds one to interrupt a run). Machines that read the
+ * process's standard input (no input function, preset "console" or "all") share one reader
+ * of it, which hands each line whole to exactly one of them. What the escapes of "all" change
+ * is the process's, and so every thread's: the working directory, child processes.
+ *
+ * Callbacks (output, input, allocation, host escapes) must return to the library: a C host
+ * must not longjmp out of one, and a C++ host must not let an exception leave one
+ * (zandle.hpp catches those of its host escapes and fails the run as HostException).
  */
 #ifndef ZANDLE_H
 #define ZANDLE_H
@@ -77,7 +102,7 @@ typedef ZANDLE_ENUM(zandle_halt) {
   ZANDLE_HALT_CALL = 5,             /* vm: the Call budget */
   ZANDLE_HALT_RETURN = 6,           /* vm: the Return budget */
   ZANDLE_HALT_INSTRUCTION_CAP = 7,  /* the host's instruction cap */
-  ZANDLE_HALT_CALL_STACK = 8,       /* zndvm: calls nested past the call-stack limit */
+  ZANDLE_HALT_CALL_STACK = 8,       /* calls nested past call_depth_max */
   ZANDLE_HALT_EXIT = 9              /* an escape that ends the process (vm's Exit) */
 } zandle_halt;
 
@@ -89,8 +114,10 @@ typedef ZANDLE_ENUM(zandle_type) {
   ZANDLE_STR = 3   /* bytes */
 } zandle_type;
 
-/* Writes all `size` bytes; returns 0 when they were written, otherwise non-zero (an errno
- * value when there is one: vm reports it under its name, EPIPE as BrokenPipe, say). */
+/* Writes all `size` bytes and returns 0; any other value is a failure of the write, which
+ * fails the run: an errno value when there is one (vm names it: EPIPE is BrokenPipe), else
+ * any non-zero number. It is not a count of bytes: a function that returns what write(2)
+ * returns reports every write as a failure. */
 typedef int (*zandle_write_fn)(void* user_data, const char* bytes, size_t size);
 /* Reads up to `capacity` bytes: the number read, 0 at the end of the input, negative on a
  * failure. */
@@ -100,35 +127,66 @@ typedef long (*zandle_read_fn)(void* user_data, char* buffer, size_t capacity);
  * not NULL), aligned as malloc aligns, or NULL when there is none. old_size is always exact. */
 typedef void* (*zandle_alloc_fn)(void* user_data, void* ptr, size_t old_size, size_t new_size);
 /* A host escape: returns 0 when done, or the value of zandle_escape_fail(); it may also pass
- * on the status of a call that failed: ZANDLE_OUT_OF_MEMORY fails the run as OutOfMemory. */
+ * on the status of a call that failed: ZANDLE_OUT_OF_MEMORY fails the run as OutOfMemory.
+ * It must return: never longjmp or throw out of it. */
 typedef int (*zandle_escape_fn)(zandle_machine* machine, void* user_data);
 
+/* Options for a new machine. Fill them with zandle_options_init, then change what the host
+ * needs. struct_size must be the size of a layout this library knows, this one's or 0.4.0's
+ * (which ends before call_depth_max), else zandle_new refuses the options; the fields a
+ * shorter layout lacks take their defaults, so a host built against 0.4.0's header keeps
+ * working (with the changed defaults the README lists). */
 typedef struct zandle_options {
   size_t struct_size;          /* sizeof(zandle_options), set by zandle_options_init */
   zandle_write_fn output;      /* NULL: zndvm writes to standard output, vm to standard error */
   void* output_user;
-  zandle_read_fn input;        /* NULL: the process's standard input */
+  zandle_read_fn input;        /* NULL: the process's standard input under "console" and "all";
+                                  under "sandbox" nothing (scripts see the end of input) */
   void* input_user;
   uint64_t instruction_cap;    /* instructions a run may execute; 0: no cap (vm keeps its budgets) */
   size_t memory_cap;           /* bytes the machine may hold at once; 0: no cap */
   zandle_alloc_fn alloc;       /* NULL: malloc, realloc and free */
   void* alloc_user;
-  const char* escapes;         /* the escapes scripts may use: "all" (NULL means this), "sandbox"
-                                  (nothing that touches files or processes), or "console" */
+  const char* escapes;         /* the escapes scripts may use: "sandbox" (NULL means this;
+                                  nothing that touches files, processes or the terminal),
+                                  "console" (printing and input) or "all" */
+  /* Added after 0.4.0. */
+  uint64_t call_depth_max;     /* calls that may be in progress at once; one more halts the run
+                                  (ZANDLE_HALT_CALL_STACK). 0: 200,000; at most 4,294,967,295.
+                                  vm's budgets keep it near 200 unless the host raises them */
+  /* vm's budgets: a run may do this many events of a kind, plus one; the next halts it
+   * (ZANDLE_HALT_INSTRUCTIONS, _NEW, ...). 0: the budget the library was built with (by
+   * default 1,000,000 instructions, 10,000 New, 100 of each of the others). */
+  uint32_t vm_budget_instructions; /* every line run or recorded */
+  uint32_t vm_budget_new;
+  uint32_t vm_budget_escape;
+  uint32_t vm_budget_func;         /* Func and If together */
+  uint32_t vm_budget_call;
+  uint32_t vm_budget_return;
 } zandle_options;
 
-/* Fills `options` with the defaults. */
+/* Fills `options` with the defaults: every field 0 or NULL, and struct_size `size`, the size
+ * of the layout the caller was built with (ZANDLE_INVALID_ARGUMENT, and nothing written, for
+ * a size of no layout this library knows). zandle_options_init passes sizeof *options; a
+ * foreign-function interface passes the size of its own copy of the layout. The function
+ * zandle_options_init, which hosts built against 0.4.0 call, fills 0.4.0's layout. */
+ZANDLE_API zandle_status zandle_options_init_sized(zandle_options* options, size_t size);
 ZANDLE_API void zandle_options_init(zandle_options* options);
+#define zandle_options_init(options) ((void)zandle_options_init_sized((options), sizeof *(options)))
 
 /* The library's version, "major.minor.patch". */
 ZANDLE_API const char* zandle_version(void);
 
-/* Machines. `options` may be NULL for the defaults. zandle_free(NULL) does nothing. The two
- * kind-specific constructors let a static link take in only the interpreter it uses. */
+/* Machines. `options` may be NULL for the defaults. The two kind-specific constructors let
+ * a static link take in only the interpreter it uses. */
 ZANDLE_API zandle_status zandle_new(zandle_kind kind, const zandle_options* options, zandle_machine** out);
 ZANDLE_API zandle_status zandle_new_vm(const zandle_options* options, zandle_machine** out);
 ZANDLE_API zandle_status zandle_new_zndvm(const zandle_options* options, zandle_machine** out);
-ZANDLE_API void zandle_free(zandle_machine* machine);
+/* Frees the machine and all it holds (ZANDLE_OK; NULL does nothing). From inside one of the
+ * machine's own callbacks it frees nothing and returns ZANDLE_BUSY: free it once the run
+ * has returned. Child processes its scripts started and never waited for are reaped if they
+ * have ended; those still running are not waited for, and stay the host's children. */
+ZANDLE_API zandle_status zandle_free(zandle_machine* machine);
 ZANDLE_API zandle_kind zandle_machine_kind(const zandle_machine* machine);
 
 /* Runs a script text, line by line, to its end or its first failure or halt; `name` names it
@@ -170,7 +228,8 @@ ZANDLE_API zandle_status zandle_active_call(const zandle_machine* machine, size_
                                             zandle_place* called_from);
 
 /* Variables, as text: any value of either machine reads as its printed form; set_text stores
- * the bytes as they are (a str on zndvm). ZANDLE_NOT_FOUND when there is no such variable. */
+ * the bytes as they are (a str on zndvm). ZANDLE_NOT_FOUND when there is no such variable;
+ * an empty name is ZANDLE_INVALID_ARGUMENT for every setter. */
 ZANDLE_API zandle_status zandle_set_text(zandle_machine* machine, const char* name, size_t name_len,
                                          const char* text, size_t text_len);
 ZANDLE_API zandle_status zandle_get_text(zandle_machine* machine, const char* name, size_t name_len,
@@ -196,8 +255,10 @@ ZANDLE_API zandle_status zandle_get_float(zandle_machine* machine, const char* n
  *   zndvm: the script puts them in __Escape_<name>_ARG<n>; results go to __Escape_<name>_RET<n>.
  * zandle_escape_arg reads argument `index` (vm: 1 or 2; zndvm: 0, 1, ...) by that convention,
  * as text (ZANDLE_NOT_FOUND when the script gave none); zandle_escape_result stores result
- * `index` of a zndvm escape as text. Inside an escape a host may read and set variables but
- * not run, call or free the machine (ZANDLE_BUSY). */
+ * `index` of a zndvm escape as text. Both are for the escape being run: outside a host
+ * escape they are ZANDLE_INVALID_ARGUMENT. Inside an escape a host may read and set variables
+ * but not run, call or free the machine (ZANDLE_BUSY). An escape's name is one a script can
+ * write: not empty, without spaces or control characters (else ZANDLE_INVALID_ARGUMENT). */
 ZANDLE_API zandle_status zandle_register_escape(zandle_machine* machine, const char* name, size_t name_len,
                                                 zandle_escape_fn fn, void* user_data);
 ZANDLE_API zandle_status zandle_escape_arg(zandle_machine* machine, unsigned index, const char** text,
@@ -207,7 +268,7 @@ ZANDLE_API zandle_status zandle_escape_result(zandle_machine* machine, unsigned 
 /* Ends the escape with a failure of this name (letters and digits, at most 63), which the run
  * reports as "error: <name>"; return its value (ZANDLE_FAILED) from the escape. An escape that
  * returns any other non-zero value without it, or gives an invalid name, fails the run as
- * EscapeFailed. */
+ * EscapeFailed. Outside a host escape it records nothing (ZANDLE_INVALID_ARGUMENT). */
 ZANDLE_API int zandle_escape_fail(zandle_machine* machine, const char* error_name, size_t name_len);
 
 /* Allows or withholds one escape (built-in or host) by name, whatever the preset said. */

@@ -2,7 +2,8 @@
 // Copyright (c) The Zandle authors
 // Zandle for C++ hosts: a thin layer over the C interface (zandle.h) that owns the machine
 // and takes std::string_view. It needs C++17 and neither exceptions nor run-time type
-// information; every call returns a Status, as the C interface does.
+// information; every call returns a Status, as the C interface does. What zandle.h says of
+// views and threads holds here too.
 //
 //     zandle::Zndvm m;
 //     if (zandle::Zndvm::create(m) != ZANDLE_OK) return 1;
@@ -38,7 +39,8 @@ struct ActiveCall {
 class EscapeContext {
  public:
   explicit EscapeContext(zandle_machine* m) : m_(m) {}
-  // Argument `index` by the machine's convention (vm: 1 or 2; zndvm: 0, 1, ...), as text.
+  // Argument `index` by the machine's convention (vm: 1 or 2; zndvm: 0, 1, ...), as text
+  // valid until the escape returns.
   Status arg(unsigned index, std::string_view& text) const {
     const char* p = nullptr;
     std::size_t n = 0;
@@ -82,6 +84,8 @@ class Machine {
   }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
+  // A machine is not destroyed from inside one of its own escapes (zandle_free is then
+  // ZANDLE_BUSY): the handle would be lost. Move it out and destroy it after the run.
   ~Machine() { zandle_free(m_); }
 
   explicit operator bool() const { return m_ != nullptr; }
@@ -125,7 +129,9 @@ class Machine {
   }
 
   // A host escape calling `fn(context)`, which returns 0 or context.fail(...). The callable
-  // must outlive the registration.
+  // must outlive the registration. An exception it throws does not leave the escape: the run
+  // fails as HostException at the Escape's line (the exception itself is gone), and the
+  // machine stays usable.
   template <class Fn>
   Status registerEscape(std::string_view name, Fn& fn) {
     return zandle_register_escape(m_, name.data(), name.size(), &callEscape<Fn>, &fn);
@@ -148,7 +154,16 @@ class Machine {
   }
   template <class Fn>
   static int callEscape(zandle_machine* m, void* user) {
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS) || defined(_CPPUNWIND)
+    // The library is built without unwind tables: an exception must not cross it.
+    try {
+      return (*static_cast<Fn*>(user))(EscapeContext(m));
+    } catch (...) {
+      return zandle_escape_fail(m, "HostException", 13);
+    }
+#else
     return (*static_cast<Fn*>(user))(EscapeContext(m));
+#endif
   }
 
   zandle_machine* m_ = nullptr;

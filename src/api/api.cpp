@@ -1,5 +1,6 @@
 // The C interface's entry points: the checks every call makes (null handles and pointers,
 // a machine that is running), then the operations of the machine's kind.
+#include <cstddef>
 #include <cstring>
 #include <string_view>
 
@@ -7,14 +8,27 @@
 
 namespace zandle::api {
 
-bool presetGroups(std::string_view preset, std::uint32_t console, std::uint32_t sandbox,
-                  std::uint32_t all, std::uint32_t& groups) {
-  if (preset == "all") {
-    groups = all;
-  } else if (preset == "sandbox") {
-    groups = sandbox;
-  } else if (preset == "console") {
-    groups = console;
+// A host built against an older header has an older layout of the options, which is all
+// fields up to the first added since. Any other size would be read past its end, or in
+// halves.
+constexpr std::size_t layout_0_4 = offsetof(zandle_options, call_depth_max);
+
+bool released(std::size_t size) { return size == sizeof(zandle_options) || size == layout_0_4; }
+
+bool readOptions(const zandle_options* given, zandle_options& o, Preset& preset) {
+  zandle_options_init(&o);
+  if (given != nullptr) {
+    if (!released(given->struct_size)) return false;
+    std::memcpy(&o, given, given->struct_size);
+    o.struct_size = sizeof o;
+  }
+  const std::string_view name = o.escapes != nullptr ? std::string_view(o.escapes) : "sandbox";
+  if (name == "sandbox") {
+    preset = Preset::sandbox;
+  } else if (name == "console") {
+    preset = Preset::console;
+  } else if (name == "all") {
+    preset = Preset::all;
   } else {
     return false;
   }
@@ -25,10 +39,21 @@ bool presetGroups(std::string_view preset, std::uint32_t console, std::uint32_t 
 
 namespace {
 
-// A pointer and a length: a null pointer is a text only when it is empty.
-bool view(const char* p, std::size_t n, std::string_view& out) {
+// A pointer and a length: a null pointer is a text only when it is empty. Inline, for the
+// calls an escape makes in a loop.
+[[gnu::always_inline]] inline bool view(const char* p, std::size_t n, std::string_view& out) {
   if (p == nullptr && n != 0) return false;
   out = p == nullptr ? std::string_view() : std::string_view(p, n);
+  return true;
+}
+
+// A name a script can write on a line: not empty, no space or control character.
+bool writableName(std::string_view name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' || b == 0x7f) return false;
+  }
   return true;
 }
 
@@ -53,10 +78,17 @@ zandle_status whileRunning(zandle_machine* m, Fn fn) {
 
 extern "C" {
 
-void zandle_options_init(zandle_options* options) {
-  if (options == nullptr) return;
-  std::memset(options, 0, sizeof *options);
-  options->struct_size = sizeof *options;
+zandle_status zandle_options_init_sized(zandle_options* options, std::size_t size) {
+  if (options == nullptr || !zandle::api::released(size)) return ZANDLE_INVALID_ARGUMENT;
+  std::memset(options, 0, size);
+  options->struct_size = size;
+  return ZANDLE_OK;
+}
+
+// The function that hosts built against 0.4.0 call, with that layout (the name is in
+// parentheses, out of the macro's reach).
+void(zandle_options_init)(zandle_options* options) {
+  (void)zandle_options_init_sized(options, zandle::api::layout_0_4);
 }
 
 #define ZANDLE_TEXT(x) #x
@@ -67,9 +99,11 @@ const char* zandle_version(void) {
 #undef ZANDLE_VERSION_TEXT
 #undef ZANDLE_TEXT
 
-void zandle_free(zandle_machine* m) {
-  if (m == nullptr || m->running) return;
+zandle_status zandle_free(zandle_machine* m) {
+  if (m == nullptr) return ZANDLE_OK;
+  if (m->running) return ZANDLE_BUSY;
   m->ops->destroy(m);
+  return ZANDLE_OK;
 }
 
 zandle_kind zandle_machine_kind(const zandle_machine* m) { return m != nullptr ? m->kind : zandle_kind{}; }
@@ -129,7 +163,9 @@ zandle_status zandle_active_call(const zandle_machine* m, std::size_t index, con
 zandle_status zandle_set_text(zandle_machine* m, const char* name, std::size_t name_len, const char* text,
                               std::size_t text_len) {
   std::string_view n, t;
-  if (m == nullptr || !view(name, name_len, n) || !view(text, text_len, t)) return ZANDLE_INVALID_ARGUMENT;
+  if (m == nullptr || !view(name, name_len, n) || n.empty() || !view(text, text_len, t)) {
+    return ZANDLE_INVALID_ARGUMENT;
+  }
   return m->ops->setText(m, n, t);
 }
 
@@ -157,7 +193,7 @@ zandle_status zandle_get_type(zandle_machine* m, const char* name, std::size_t n
   zandle_status zandle_set_##suffix(zandle_machine* m, const char* name, std::size_t name_len,           \
                                     c_type value) {                                                     \
     std::string_view n;                                                                                  \
-    if (m == nullptr || !view(name, name_len, n)) return ZANDLE_INVALID_ARGUMENT;                        \
+    if (m == nullptr || !view(name, name_len, n) || n.empty()) return ZANDLE_INVALID_ARGUMENT;           \
     return m->ops->setNumber(m, n, type_tag, &value);                                                    \
   }                                                                                                      \
   zandle_status zandle_get_##suffix(zandle_machine* m, const char* name, std::size_t name_len,           \
@@ -175,12 +211,12 @@ ZANDLE_NUMBER_ACCESSORS(float, double, ZANDLE_FLOAT)
 zandle_status zandle_register_escape(zandle_machine* m, const char* name, std::size_t name_len,
                                      zandle_escape_fn fn, void* user_data) {
   std::string_view n;
-  if (m == nullptr || !view(name, name_len, n) || n.empty()) return ZANDLE_INVALID_ARGUMENT;
+  if (m == nullptr || !view(name, name_len, n) || !writableName(n)) return ZANDLE_INVALID_ARGUMENT;
   return m->ops->registerEscape(m, n, fn, user_data);
 }
 
 zandle_status zandle_escape_arg(zandle_machine* m, unsigned index, const char** text, std::size_t* text_len) {
-  if (m == nullptr || text == nullptr || text_len == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  if (m == nullptr || text == nullptr || text_len == nullptr || !m->in_escape) return ZANDLE_INVALID_ARGUMENT;
   std::string_view t;
   const zandle_status s = m->ops->escapeArg(m, index, t);
   if (s == ZANDLE_OK) {
@@ -192,12 +228,13 @@ zandle_status zandle_escape_arg(zandle_machine* m, unsigned index, const char** 
 
 zandle_status zandle_escape_result(zandle_machine* m, unsigned index, const char* text, std::size_t text_len) {
   std::string_view t;
-  if (m == nullptr || !view(text, text_len, t)) return ZANDLE_INVALID_ARGUMENT;
+  if (m == nullptr || !view(text, text_len, t) || !m->in_escape) return ZANDLE_INVALID_ARGUMENT;
   return m->ops->escapeResult(m, index, t);
 }
 
 int zandle_escape_fail(zandle_machine* m, const char* error_name, std::size_t name_len) {
-  if (m == nullptr) return ZANDLE_FAILED;
+  // Outside an escape there is no failure to name, and the last run's name stays as it is.
+  if (m == nullptr || !m->in_escape) return ZANDLE_INVALID_ARGUMENT;
   m->pending_error[0] = '\0';
   // A name the report can print as one word; anything else is EscapeFailed.
   if (error_name == nullptr || name_len == 0 || name_len >= sizeof m->pending_error) return ZANDLE_FAILED;
@@ -213,7 +250,7 @@ int zandle_escape_fail(zandle_machine* m, const char* error_name, std::size_t na
 
 zandle_status zandle_allow_escape(zandle_machine* m, const char* name, std::size_t name_len, int allowed) {
   std::string_view n;
-  if (m == nullptr || !view(name, name_len, n) || n.empty()) return ZANDLE_INVALID_ARGUMENT;
+  if (m == nullptr || !view(name, name_len, n) || !writableName(n)) return ZANDLE_INVALID_ARGUMENT;
   return m->ops->allowEscape(m, n, allowed != 0);
 }
 

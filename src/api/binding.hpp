@@ -1,7 +1,8 @@
 // The part of the C interface that both kinds of machine share, written once over a Traits
-// class that says what differs: the interpreter's Machine and Options types, its presets,
-// where it prints by default, how its outcomes and escape arguments read. vm_api.cpp and
-// zndvm_api.cpp each instantiate it for their interpreter.
+// class that says what differs: the interpreter's Machine and Options types, its presets and
+// its own options, how its outcomes and escape arguments read, and the storage of the views
+// it hands out (Views). vm_api.cpp and zndvm_api.cpp each instantiate it for their
+// interpreter.
 #pragma once
 #include <cstring>
 #include <new>
@@ -23,9 +24,11 @@ struct HostRecord {
 template <class Traits>
 struct Bound : zandle_machine {
   using Machine = typename Traits::Machine;
-  explicit Bound(const typename Traits::Options& options) : machine(options), records(machine.memory(), 128) {}
+  explicit Bound(const typename Traits::Options& options)
+      : machine(options), records(machine.memory(), 128), views(machine.memory()) {}
   Machine machine;
   Arena records;  // one HostRecord per escape name ever registered; records never move
+  typename Traits::Views views;
 };
 
 template <class Traits>
@@ -56,7 +59,9 @@ struct Binding {
     auto* record = static_cast<HostRecord*>(user);
     zandle_machine* h = record->handle;
     h->pending_error[0] = '\0';
+    h->in_escape = true;
     const int result = record->fn(h, record->user);
+    h->in_escape = false;
     if (result == 0) return true;
     if (h->pending_error[0] != '\0') return m.failAs(h->pending_error);
     // The status of a call that ran out of memory, passed on.
@@ -182,19 +187,8 @@ struct Binding {
     if (out == nullptr) return ZANDLE_INVALID_ARGUMENT;
     *out = nullptr;
     zandle_options o;
-    zandle_options_init(&o);
-    if (given != nullptr) {
-      // A host built against an older, shorter zandle_options passes fewer fields.
-      const std::size_t n = given->struct_size < sizeof o ? given->struct_size : sizeof o;
-      if (n < sizeof o.struct_size) return ZANDLE_INVALID_ARGUMENT;
-      std::memcpy(&o, given, n);
-      o.struct_size = sizeof o;
-    }
-    std::uint32_t groups;
-    if (!presetGroups(o.escapes != nullptr ? std::string_view(o.escapes) : "all", Traits::console_escapes,
-                      Traits::sandbox_escapes, Traits::all_escapes, groups)) {
-      return ZANDLE_INVALID_ARGUMENT;
-    }
+    Preset preset;
+    if (!readOptions(given, o, preset)) return ZANDLE_INVALID_ARGUMENT;
     const AllocFn alloc = o.alloc != nullptr ? o.alloc : systemAlloc;
     void* memory = alloc(o.alloc_user, nullptr, 0, sizeof(B));
     if (memory == nullptr) return ZANDLE_OUT_OF_MEMORY;
@@ -209,12 +203,17 @@ struct Binding {
     }
     typename Traits::Options options;
     if (o.output != nullptr) options.output = Sink{o.output, o.output_user};
-    options.input = input;
+    // Without an input function, only a preset that lets scripts reach the console reads
+    // the process's standard input; the sandbox reads nothing.
+    options.input = input != nullptr ? input : preset == Preset::sandbox ? &emptyReader() : nullptr;
     options.instruction_cap = o.instruction_cap;
     options.memory_cap = o.memory_cap;
     options.alloc = alloc;
     options.alloc_user = o.alloc_user;
-    options.escapes = groups;
+    options.escapes = preset == Preset::all       ? Traits::all_escapes
+                      : preset == Preset::console ? Traits::console_escapes
+                                                  : Traits::sandbox_escapes;
+    Traits::configure(o, options);
     B* b = new (memory) B(options);
     b->ops = &ops;
     b->kind = Traits::kind;

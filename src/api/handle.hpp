@@ -1,7 +1,8 @@
 // What a zandle_machine is behind the C interface: the operations of its kind, and the
-// state the interface keeps beside the interpreter (host escape records, the pending failure
-// of a host escape, a buffer for printed numbers). Each kind fills a table of operations in
-// its own file, so a static link that creates only one kind takes in only that interpreter.
+// state the interface keeps beside the interpreter (whether a host escape is running, the
+// pending failure of a host escape, the reader of the host's input). Each kind fills a table
+// of operations in its own file, so a static link that creates only one kind takes in only
+// that interpreter.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,10 @@
 #include "zandle/zandle.h"
 
 namespace zandle::api {
+
+// Calls in progress at once when the host does not say: deep enough for any honest
+// recursion, and 3.2 MB of zndvm's frames at most, where the command line's limit is 64 GB.
+inline constexpr std::uint64_t default_call_depth = 200'000;
 
 struct Ops {
   void (*destroy)(zandle_machine* m);
@@ -37,24 +42,26 @@ struct Ops {
   const Memory& (*memory)(const zandle_machine* m);
 };
 
-// The escapes a preset names, as a set of groups of this kind; false for an unknown preset.
-bool presetGroups(std::string_view preset, std::uint32_t console, std::uint32_t sandbox,
-                  std::uint32_t all, std::uint32_t& groups);
+enum class Preset : std::uint8_t { sandbox, console, all };
+
+// The host's options in this library's layout, with the defaults of the fields an older
+// layout lacks, and the preset they name; false for a struct_size of no released layout or
+// an unknown preset.
+bool readOptions(const zandle_options* given, zandle_options& o, Preset& preset);
 
 }  // namespace zandle::api
 
 struct zandle_machine {
   const zandle::api::Ops* ops;
   zandle_kind kind;
-  bool running = false;  // inside run or call: escapes may not run, call or free it
+  bool running = false;    // inside run or call: escapes may not run, call or free it
+  bool in_escape = false;  // inside a host escape: its arguments and results may be used
   // The host allocation function that made this object, for giving it back.
   zandle::AllocFn alloc;
   void* alloc_user;
   std::size_t size;  // bytes of this object as allocated
   // A failure a host escape named (zandle_escape_fail), zero-terminated; empty when none.
   char pending_error[64] = {};
-  // Where a number printed for zandle_get_text goes (a zndvm value prints in at most 330
-  // bytes), and the reader of the host's input function, if it gave one.
-  char number_text[336];
+  // The reader of the host's input function, if it gave one.
   zandle::BufferedReader* input = nullptr;
 };

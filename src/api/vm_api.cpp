@@ -1,4 +1,6 @@
 // The C interface for vm machines: every value is text, arguments come through ARG1 and ARG2.
+#include <iterator>
+
 #include "binding.hpp"
 #include "vm/escapes/escapes.hpp"
 #include "vm/machine.hpp"
@@ -7,9 +9,15 @@ namespace zandle::api {
 
 namespace {
 
+// vm hands out views of its variables' own bytes, which need nothing more.
+struct NoViews {
+  explicit NoViews(Memory&) {}
+};
+
 struct VmTraits {
   using Machine = vm::Machine;
   using Options = vm::Options;
+  using Views = NoViews;
   static constexpr zandle_kind kind = ZANDLE_VM;
   static constexpr vm::Error escape_failed = vm::Error::EscapeFailed;
   static constexpr vm::Error out_of_memory = vm::Error::OutOfMemory;
@@ -30,12 +38,26 @@ struct VmTraits {
       case vm::HaltReason::call: return ZANDLE_HALT_CALL;
       case vm::HaltReason::return_: return ZANDLE_HALT_RETURN;
       case vm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
+      case vm::HaltReason::call_depth: return ZANDLE_HALT_CALL_STACK;
       case vm::HaltReason::exit: return ZANDLE_HALT_EXIT;
     }
     return ZANDLE_HALT_NONE;
   }
 
   static vm::Machine& machine(zandle_machine* m) { return bound<VmTraits>(m)->machine; }
+
+  // The budgets a host set (0 keeps the built-in one), and the depth of calls.
+  static void configure(const zandle_options& o, vm::Options& options) {
+    const std::uint32_t given[] = {o.vm_budget_instructions, o.vm_budget_new,  o.vm_budget_escape,
+                                   o.vm_budget_func,         o.vm_budget_call, o.vm_budget_return};
+    std::uint32_t* budgets[] = {&options.budgets.instructions, &options.budgets.new_,
+                                &options.budgets.escape,       &options.budgets.func,
+                                &options.budgets.call,         &options.budgets.return_};
+    for (std::size_t i = 0; i < std::size(given); ++i) {
+      if (given[i] != 0) *budgets[i] = given[i];
+    }
+    options.call_depth_max = o.call_depth_max != 0 ? o.call_depth_max : default_call_depth;
+  }
 
   static zandle_status setText(zandle_machine* m, std::string_view name, std::string_view text) {
     return machine(m).data().store(name, text) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;

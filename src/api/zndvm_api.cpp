@@ -16,9 +16,52 @@ using zndvm::Value;
 static_assert(static_cast<int>(Type::word) == ZANDLE_WORD && static_cast<int>(Type::sword) == ZANDLE_SWORD &&
               static_cast<int>(Type::float_) == ZANDLE_FLOAT && static_cast<int>(Type::str) == ZANDLE_STR);
 
+// The printed forms of numbers that the interface hands out as views: one block for each
+// variable read so, so that a view lasts until its variable is set or the machine runs
+// again (when the block may be written anew), and an escape called any number of times
+// uses the same few blocks.
+class NumberTexts {
+ public:
+  explicit NumberTexts(Memory& memory) : memory_(memory), blocks_(memory) {}
+  ~NumberTexts() {
+    for (const Block& b : blocks_) memory_.release(b.bytes, b.capacity);
+  }
+  NumberTexts(const NumberTexts&) = delete;
+  NumberTexts& operator=(const NumberTexts&) = delete;
+
+  // `value`, the number variable `slot` holds, as text in that variable's block; false when
+  // memory runs out.
+  bool text(SlotId slot, const Value& value, std::string_view& out) {
+    char buf[zndvm::value_text_capacity];
+    const std::string_view t = zndvm::valueToString(value, buf);
+    if (slot >= blocks_.size() && !blocks_.resize(slot + 1)) return false;
+    Block& b = blocks_[slot];
+    if (t.size() > b.capacity) {
+      // Most numbers print in fewer bytes than this; one that does not gets a block its size.
+      const std::size_t capacity = t.size() < 32 ? 32 : t.size();
+      auto* bytes = static_cast<char*>(memory_.allocate(capacity));
+      if (bytes == nullptr) return false;
+      memory_.release(b.bytes, b.capacity);
+      b = Block{bytes, capacity};
+    }
+    std::memcpy(b.bytes, t.data(), t.size());
+    out = std::string_view(b.bytes, t.size());
+    return true;
+  }
+
+ private:
+  struct Block {
+    char* bytes;
+    std::size_t capacity;
+  };
+  Memory& memory_;
+  Vec<Block> blocks_;  // by variable slot
+};
+
 struct ZndvmTraits {
   using Machine = zndvm::Machine;
   using Options = zndvm::Options;
+  using Views = NumberTexts;
   static constexpr zandle_kind kind = ZANDLE_ZNDVM;
   static constexpr zndvm::Error escape_failed = zndvm::Error::EscapeFailed;
   static constexpr zndvm::Error out_of_memory = zndvm::Error::OutOfMemory;
@@ -41,6 +84,19 @@ struct ZndvmTraits {
 
   static zndvm::Machine& machine(zandle_machine* m) { return bound<ZndvmTraits>(m)->machine; }
 
+  static void configure(const zandle_options& o, zndvm::Options& options) {
+    options.call_depth_max = o.call_depth_max != 0 ? o.call_depth_max : default_call_depth;
+  }
+
+  // A value as text: a str's own bytes, a number's printed form in its variable's block.
+  static zandle_status textOf(zandle_machine* m, SlotId slot, const Value& v, std::string_view& text) {
+    if (v.type == Type::str) {
+      text = v.text();
+      return ZANDLE_OK;
+    }
+    return bound<ZndvmTraits>(m)->views.text(slot, v, text) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+  }
+
   static zandle_status stored(bool ok) { return ok ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY; }
 
   static zandle_status setText(zandle_machine* m, std::string_view name, std::string_view text) {
@@ -48,10 +104,11 @@ struct ZndvmTraits {
     return stored(machine(m).vars().set(name, Value::ofStr(text)));
   }
   static zandle_status getText(zandle_machine* m, std::string_view name, std::string_view& text) {
-    const Value* v = machine(m).vars().find(name);
+    const zndvm::Variables& vars = machine(m).vars();
+    const SlotId slot = vars.slotOf(name);
+    const Value* v = slot != zndvm::no_slot ? vars.get(slot) : nullptr;
     if (v == nullptr) return ZANDLE_NOT_FOUND;
-    text = zndvm::valueToString(*v, m->number_text);
-    return ZANDLE_OK;
+    return textOf(m, slot, *v, text);
   }
   static zandle_status getType(zandle_machine* m, std::string_view name, zandle_type& type) {
     const Value* v = machine(m).vars().find(name);
@@ -83,18 +140,15 @@ struct ZndvmTraits {
   }
 
   static zandle_status escapeArg(zandle_machine* m, unsigned index, std::string_view& text) {
-    zndvm::Machine& mach = machine(m);
-    if (mach.runningEscape().empty()) return ZANDLE_INVALID_ARGUMENT;  // not inside an escape
     const Value* v;
-    if (!zndvm::escapes::findArgument(mach, index, v)) return ZANDLE_OUT_OF_MEMORY;
+    SlotId slot;
+    if (!zndvm::escapes::findArgument(machine(m), index, v, slot)) return ZANDLE_OUT_OF_MEMORY;
     if (v == nullptr) return ZANDLE_NOT_FOUND;
-    text = zndvm::valueToString(*v, m->number_text);
-    return ZANDLE_OK;
+    return textOf(m, slot, *v, text);
   }
 
   static zandle_status escapeResult(zandle_machine* m, unsigned index, std::string_view text) {
     zndvm::Machine& mach = machine(m);
-    if (mach.runningEscape().empty()) return ZANDLE_INVALID_ARGUMENT;
     if (text.size() > zndvm::str_max) return ZANDLE_OUT_OF_MEMORY;
     SlotId slot;
     if (!mach.escapeSlot(zndvm::Machine::EscapeVar::ret, index, true, slot)) return ZANDLE_OUT_OF_MEMORY;

@@ -152,6 +152,24 @@ void traceUnreadable(std::string_view path, Trace mode) {
   line.end();
 }
 
+// The fatal message of a halt, which the program prints where scripts print: the interface
+// reports a halt by its reason alone. An exit prints nothing.
+std::string_view haltMessage(zandle_halt h) {
+  switch (h) {
+    case ZANDLE_HALT_INSTRUCTIONS:
+    case ZANDLE_HALT_NEW:
+    case ZANDLE_HALT_ESCAPE:
+    case ZANDLE_HALT_FUNC:
+    case ZANDLE_HALT_CALL:
+    case ZANDLE_HALT_RETURN:
+    case ZANDLE_HALT_INSTRUCTION_CAP: return "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
+    case ZANDLE_HALT_CALL_STACK: return "VM: FATAL: CALL STACK OVERFLOW\n";
+    case ZANDLE_HALT_EXIT:
+    case ZANDLE_HALT_NONE: break;
+  }
+  return {};
+}
+
 // Prints a fixed text. Output that is lost fails like a script's lost output: the report
 // names the failure and the status is 1.
 int print(const Program& program, std::string_view text, bool newline) {
@@ -190,6 +208,8 @@ int run(const Program& program, zandle_machine* m, int argc, char** argv) {
     status = zandle_run(m, script.data(), script.size(), first.data(), first.size());
   }
   if (status == ZANDLE_FAILED) reportFailure(zandle_error_name(m));
+  // The process ends either way, so a failed write of the message changes nothing.
+  if (status == ZANDLE_HALTED) (void)fdSink(program.text_fd).write(haltMessage(zandle_halt_reason(m)));
   const bool stopped = status == ZANDLE_FAILED || (status == ZANDLE_HALTED && zandle_exit_status(m) != 0);
   if (stopped) {
     // An exit was asked for by the script: only ZANDLE_TRACE=1 shows where.
@@ -208,8 +228,14 @@ std::string_view writeFailed(int err) { return err == EFBIG ? "FileTooBig" : "Wr
 
 int runCommandLine(const Program& program, int argc, char** argv) {
   makeWriteSignalsHarmless();
+  // The programs give scripts everything, standard input included, and nest calls as deep
+  // as the interpreter can.
+  zandle_options options;
+  zandle_options_init(&options);
+  options.escapes = "all";
+  options.call_depth_max = UINT32_MAX;
   zandle_machine* m = nullptr;
-  if (program.create(nullptr, &m) != ZANDLE_OK) return reportFailure("OutOfMemory");
+  if (program.create(&options, &m) != ZANDLE_OK) return reportFailure("OutOfMemory");
   const int status = run(program, m, argc, argv);
   zandle_free(m);
   return status;

@@ -19,7 +19,7 @@ struct Mode {
 
 struct Program {
   zandle_status (*create)(const zandle_options* options, zandle_machine** out);
-  int text_fd;  // where printed texts go
+  int text_fd;  // where printed texts and the fatal messages of halts go (where scripts print)
   std::span<const Mode> modes;
   // The failure reported when a printed text is lost, named as the program's escapes name a
   // failed print (given the errno value).

@@ -1,5 +1,7 @@
 #include "decimal.hpp"
 
+#include <cstring>
+
 namespace zandle {
 
 namespace {
@@ -58,13 +60,31 @@ DecimalResult<std::int32_t> parseI32(std::string_view text) {
 }
 
 std::string_view formatU64(std::uint64_t v, char* buf) {
-  char tmp[20];
-  std::size_t n = 0;
-  do {
-    tmp[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  for (std::size_t i = 0; i < n; ++i) buf[i] = tmp[n - 1 - i];
+  // Two digits a division, from the table of the hundred pairs, written from the end.
+  static constexpr char pairs[] =
+      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+  // The number of digits from the bit length (1233 / 4096 is just over log10 2), less one
+  // when v is below the power of ten that length reaches.
+  static constexpr std::uint64_t powers[] = {
+      0,           10,           100,           1000,           10000,           100000,           1000000,
+      10000000,    100000000,    1000000000,    10000000000,    100000000000,    1000000000000,
+      10000000000000, 100000000000000, 1000000000000000, 10000000000000000, 100000000000000000,
+      1000000000000000000, 10000000000000000000u};
+  const auto bits = static_cast<std::size_t>(64 - __builtin_clzll(v | 1));
+  std::size_t n = (bits * 1233 >> 12) + 1;
+  if (v < powers[n - 1]) --n;
+  std::size_t at = n;
+  while (v >= 100) {
+    at -= 2;
+    std::memcpy(buf + at, pairs + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(buf, pairs + 2 * v, 2);
+  } else {
+    buf[0] = static_cast<char>('0' + v);
+  }
   return {buf, n};
 }
 

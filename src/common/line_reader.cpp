@@ -27,8 +27,21 @@ long readStdin(void*, char* buf, std::size_t capacity) { return readDescriptor(0
 
 Source fdSource(int fd) { return {readFd, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd))}; }
 
-LineStatus LineReader::readLine(std::size_t max_line, std::size_t max_at_eof,
+LineStatus LineReader::readLine(std::size_t max_line, std::size_t max_at_eof, char* storage,
                                 std::string_view& line) {
+  // The line is copied out before the lock goes: the next caller may be another thread,
+  // whose read moves the buffer.
+  pthread_mutex_lock(&lock_);
+  const LineStatus status = take(max_line, max_at_eof, line);
+  if (status == LineStatus::ok) {
+    if (!line.empty()) std::memcpy(storage, line.data(), line.size());
+    line = std::string_view(storage, line.size());
+  }
+  pthread_mutex_unlock(&lock_);
+  return status;
+}
+
+LineStatus LineReader::take(std::size_t max_line, std::size_t max_at_eof, std::string_view& line) {
   // Move what earlier calls left to the front, so that a full line and a chunk always fit.
   if (start_ > 0) {
     std::memmove(buf_, buf_ + start_, end_ - start_);
@@ -64,22 +77,33 @@ LineStatus LineReader::readLine(std::size_t max_line, std::size_t max_at_eof,
 }
 
 bool LineReader::keep(std::string_view bytes) {
-  if (bytes.size() > buffer_size - pending()) return false;
-  if (start_ > 0) {
-    std::memmove(buf_, buf_ + start_, end_ - start_);
-    end_ -= start_;
-    start_ = 0;
+  if (buf_ == nullptr) return false;  // the reader of nothing
+  pthread_mutex_lock(&lock_);
+  const bool fits = bytes.size() <= buffer_size - (end_ - start_);
+  if (fits) {
+    if (start_ > 0) {
+      std::memmove(buf_, buf_ + start_, end_ - start_);
+      end_ -= start_;
+      start_ = 0;
+    }
+    if (!bytes.empty()) std::memcpy(buf_ + end_, bytes.data(), bytes.size());
+    end_ += bytes.size();
   }
-  if (!bytes.empty()) std::memcpy(buf_ + end_, bytes.data(), bytes.size());
-  end_ += bytes.size();
-  return true;
+  pthread_mutex_unlock(&lock_);
+  return fits;
 }
 
 namespace {
+long readNothing(void*, char*, std::size_t) { return 0; }
+
 char stdin_storage[LineReader::buffer_size];
 constinit LineReader stdin_reader(Source{readStdin, nullptr}, stdin_storage);
+// With nothing ever read, the reader never touches a buffer.
+constinit LineReader empty_reader(Source{readNothing, nullptr}, nullptr);
 }  // namespace
 
 LineReader& stdinReader() { return stdin_reader; }
+
+LineReader& emptyReader() { return empty_reader; }
 
 }  // namespace zandle

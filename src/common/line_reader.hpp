@@ -1,8 +1,11 @@
 // The line reader of standard input (or of an input an embedder supplies). Bytes that a read
 // delivered past the end of a line are kept for the next call, so piped input never loses
 // lines. Lines are short, so the reader holds its bytes in a fixed buffer and never
-// allocates.
+// allocates. Machines on several threads may share one reader (that of standard input): a
+// line is taken and copied out under the reader's lock, so each goes whole to one caller.
 #pragma once
+#include <pthread.h>
+
 #include <cstddef>
 #include <string_view>
 
@@ -34,15 +37,12 @@ class LineReader {
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
-  // Reads the next line, without its newline (a carriage return before it stays). A line
-  // may hold at most max_line bytes when a newline ends it, and at most max_at_eof bytes
-  // when the input ends it (both at most line_max); a longer line is stream_too_long and
-  // consumes nothing. At the end of input with nothing buffered: end_of_stream. The view
-  // stays valid until the next call.
-  LineStatus readLine(std::size_t max_line, std::size_t max_at_eof, std::string_view& line);
-
-  // Bytes read from the input and not yet handed out as lines.
-  std::size_t pending() const { return end_ - start_; }
+  // Reads the next line, without its newline (a carriage return before it stays), into
+  // `storage` (line_max bytes of the caller's), which `line` then views. A line may hold at
+  // most max_line bytes when a newline ends it, and at most max_at_eof bytes when the input
+  // ends it (both at most line_max); a longer line is stream_too_long and consumes nothing.
+  // At the end of input with nothing buffered: end_of_stream.
+  LineStatus readLine(std::size_t max_line, std::size_t max_at_eof, char* storage, std::string_view& line);
 
   // Bytes that someone else read from the same input (a terminal's typed-ahead keys, read
   // while waiting for its answer to a query), kept for the lines to come after those already
@@ -50,10 +50,13 @@ class LineReader {
   bool keep(std::string_view bytes);
 
  private:
+  LineStatus take(std::size_t max_line, std::size_t max_at_eof, std::string_view& line);
+
   Source source_;
   char* buf_;
   std::size_t start_ = 0;  // buf_[start_, end_) is read and not yet handed out
   std::size_t end_ = 0;
+  pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
 };
 
 // The failure a line that could not be read is, in an interpreter's own errors (both name
@@ -80,5 +83,7 @@ class BufferedReader : public LineReader {
 
 // The reader of file descriptor 0, shared by everything in the process that reads it.
 LineReader& stdinReader();
+// A reader of nothing: every call is end_of_stream. Shared, and never changes.
+LineReader& emptyReader();
 
 }  // namespace zandle

@@ -24,14 +24,6 @@ constexpr HaltReason keyword_budget[] = {
 };
 static_assert(std::size(keyword_budget) == std::size(keyword_entries));
 
-constexpr std::uint32_t budget_max[] = {
-    0,  // none
-    limits::inst_max,        limits::inst_new_max,  limits::inst_escape_max,
-    limits::inst_func_max,   limits::inst_call_max, limits::inst_return_max,
-};
-
-constexpr std::string_view limit_message = "VM: FATAL: INSTRUCTION LIMIT REACHED\n";
-
 }  // namespace
 
 Machine::Machine(const Options& options)
@@ -43,7 +35,16 @@ Machine::Machine(const Options& options)
       arena_(memory_, 4096),
       line_tokens_(memory_),
       scratch_(memory_),
+      children_(memory_),
       place_(memory_),
+      budget_max_{0,
+                  options.budgets.instructions,
+                  options.budgets.new_,
+                  options.budgets.escape,
+                  options.budgets.func,
+                  options.budgets.call,
+                  options.budgets.return_},
+      call_depth_max_(options.call_depth_max),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
@@ -56,20 +57,17 @@ bool Machine::failAs(std::string_view host_error) {
   return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
 }
 
-bool Machine::halt(HaltReason reason, int status, std::string_view message) {
-  (void)output_.write(message);  // the process ends either way
-  return state_.halt(reason, status);
-}
+bool Machine::halt(HaltReason reason, int status) { return state_.halt(reason, status); }
 
 // Every line counts against a budget, so the count stays inline and the stop out of line.
 [[gnu::always_inline]] inline bool Machine::count(HaltReason budget) {
-  std::uint32_t& c = counted_[static_cast<int>(budget)];
-  if (c > budget_max[static_cast<int>(budget)]) [[unlikely]] return overBudget(budget);
+  std::uint64_t& c = counted_[static_cast<int>(budget)];
+  if (c > budget_max_[static_cast<int>(budget)]) [[unlikely]] return overBudget(budget);
   ++c;
   return true;
 }
 
-bool Machine::overBudget(HaltReason budget) { return halt(budget, 1, limit_message); }
+bool Machine::overBudget(HaltReason budget) { return halt(budget, 1); }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
   char buf[32];
@@ -88,7 +86,7 @@ void Machine::beginRun(std::string_view name, std::string_view text) {
   control_.begin(0);
   check_at_ = 0;
   pause_after_ = false;
-  for (std::uint32_t& c : counted_) c = 0;
+  for (std::uint64_t& c : counted_) c = 0;
   calls_.clear();
 }
 
@@ -202,7 +200,7 @@ constexpr std::uint64_t checkpoint_every = 4096;
 bool Machine::checkpoint() {
   const std::uint64_t n = counted_[static_cast<int>(HaltReason::instructions)];
   if (instruction_cap_ != 0 && n >= instruction_cap_) {
-    return count(HaltReason::instructions) && halt(HaltReason::instruction_cap, 1, limit_message);
+    return count(HaltReason::instructions) && halt(HaltReason::instruction_cap, 1);
   }
   if (n >= control_.pauseAt() || control_.pauseRequested()) {
     control_.paused();
@@ -239,7 +237,11 @@ bool Machine::record(const Line& line) {
     const bool in_line = t.data() >= from && t.data() <= from + line.text.size();
     tokens[i] = in_line ? std::string_view(text.data() + (t.data() - from), t.size()) : t;
   }
-  if (!code_.push({{tokens, line.ins.size()}, text, line.number})) return fail(Error::OutOfMemory);
+  NameId escape = no_name;
+  if (line.ins.size() >= 2 && line.ins[0] == keywordName(Keyword::Escape) && !escapes_.resolve(line.ins[1], escape)) {
+    return fail(Error::OutOfMemory);
+  }
+  if (!code_.push({{tokens, line.ins.size()}, text, line.number, escape})) return fail(Error::OutOfMemory);
   return true;
 }
 
@@ -279,8 +281,8 @@ bool Machine::interpret(const Line& line, bool& returned) {
       return true;
     }
     case Keyword::Escape: {
-      NameId id;
-      if (!escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
+      NameId id = line.escape;
+      if (id == no_name && !escapes_.resolve(ins[1], id)) return fail(Error::OutOfMemory);
       const auto* slot = escapes_.runnable(id);
       if (slot == nullptr) return fail(Error::UnknownEscape);
       if (!escapes_.run(*slot, *this)) return false;
@@ -320,6 +322,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
 bool Machine::callFunc(Instruction ins) {
   const NameId id = code_table_.find(ins[1]);
   if (id == no_name || code_table_[id].start == 0) return fail(Error::UnknownFunction);
+  if (calls_.size() >= call_depth_max_) return halt(HaltReason::call_depth, 1);
   return calls_.push({id, code_table_[id].start - 1}) || fail(Error::OutOfMemory);
 }
 

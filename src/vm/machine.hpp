@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "common/children.hpp"
 #include "common/escape_registry.hpp"
 #include "common/intern.hpp"
 #include "common/line_reader.hpp"
@@ -22,21 +23,24 @@
 #include "common/vec.hpp"
 #include "errors.hpp"
 #include "escapes/table.hpp"
+#include "limits.hpp"
 #include "store.hpp"
 
 namespace zandle::vm {
 
 using Instruction = std::span<const std::string_view>;
 
-// A line as the interpreter runs it: its tokens, and the line itself with its number.
+// A line as the interpreter runs it: its tokens, and the line itself with its number. A
+// recorded Escape line keeps its escape's slot, looked up once when it was recorded.
 struct Line {
   Instruction ins;
   std::string_view text;
   std::uint32_t number = 0;
+  NameId escape = no_name;
 };
 
 // What ended a run the way that ends the process: one of the six budgets, the embedder's
-// instruction cap, or the Exit escape.
+// instruction cap, calls nested past the host's bound, or the Exit escape.
 enum class HaltReason : std::uint8_t {
   none,
   instructions,  // the budget of all instructions
@@ -46,7 +50,18 @@ enum class HaltReason : std::uint8_t {
   call,
   return_,
   instruction_cap,
+  call_depth,
   exit,
+};
+
+// The budgets' maxima: maximum + 1 events of each kind run, the next halts the run.
+struct Budgets {
+  std::uint32_t instructions = limits::inst_max;
+  std::uint32_t new_ = limits::inst_new_max;
+  std::uint32_t escape = limits::inst_escape_max;
+  std::uint32_t func = limits::inst_func_max;
+  std::uint32_t call = limits::inst_call_max;
+  std::uint32_t return_ = limits::inst_return_max;
 };
 
 using Outcome = RunOutcome<Error, HaltReason>;
@@ -64,6 +79,9 @@ struct Options {
   void* alloc_user = nullptr;
   // The groups of escapes the script may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
+  Budgets budgets = {};
+  // Calls that may be in progress at once; one more halts.
+  std::uint64_t call_depth_max = UINT64_MAX;
 };
 
 class Machine {
@@ -117,8 +135,9 @@ class Machine {
   // Records a failure; always false, so that a routine can `return m.fail(...)`.
   bool fail(Error e);
   bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process: the message (if any) goes to the output.
-  bool halt(HaltReason reason, int status, std::string_view message = {});
+  // Ends the run the way that ends the process, with that exit status. Nothing is printed:
+  // the command line says what stopped it.
+  bool halt(HaltReason reason, int status);
 
   // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
   // withholds one escape by name. False when memory runs out.
@@ -138,6 +157,7 @@ class Machine {
   const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
   Memory& memory() { return memory_; }
+  Children& children() { return children_; }
   // Per-instruction working bytes that an escape may use; cleared by whoever uses them.
   Buffer& scratch() { return scratch_; }
 
@@ -182,11 +202,15 @@ class Machine {
   Arena arena_;  // copies of recorded lines and their tokens
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;
+  Children children_;  // processes SpawnProc started and WaitPid has not waited for
 
   RunPlace place_;  // the run in progress, and where the last one stopped
 
-  // Events counted so far, by budget (indexed by HaltReason).
-  std::uint32_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};
+  // Events counted so far and their maxima, by budget (indexed by HaltReason). A maximum
+  // may be UINT32_MAX, so the counts are wider.
+  std::uint64_t counted_[static_cast<int>(HaltReason::return_) + 1] = {};
+  std::uint32_t budget_max_[static_cast<int>(HaltReason::return_) + 1];
+  std::uint64_t call_depth_max_;
 
   Sink output_;
   LineReader* input_;

@@ -51,7 +51,7 @@ bool Machine::snapshot(Buffer& out) const {
     w.text(place_.rest());
     w.u64(place_.nextInRest());
     w.u32(place_.line());
-    for (const std::uint32_t c : counted_) w.u32(c);
+    for (const std::uint64_t c : counted_) w.u64(c);
     const auto r = state_.recorded();
     w.u8(state_.recording ? 1 : 0);
     w.u64(r.func == no_name ? no_index : r.func);
@@ -117,7 +117,7 @@ Restored Machine::restore(std::string_view bytes) {
     const std::string_view rest = r.text();
     const std::uint64_t next = r.u64();
     const std::uint32_t line = r.u32();
-    for (std::uint32_t& c : counted_) c = r.u32();
+    for (std::uint64_t& c : counted_) c = r.u64();
     const bool is_recording = r.u8() != 0;
     decltype(state_)::Recorded rec;
     const std::uint64_t recorded = r.u64();

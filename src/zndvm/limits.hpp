@@ -1,4 +1,5 @@
-// The one limit this interpreter enforces: how deep calls may nest.
+// The one limit this interpreter enforces: how deep calls may nest. A host may set a lower
+// bound for its machines (Options::call_depth_max).
 #pragma once
 #include <cstdint>
 

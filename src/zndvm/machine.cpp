@@ -570,11 +570,11 @@ bool Machine::condition(const ParsedLine& p, bool& holds) {
 // A new frame for a call; the driver makes every call, so the common case stays inline.
 [[gnu::always_inline]] inline bool Machine::pushCall(FuncId func, std::uint64_t pc) {
   // The bottom frame is the top-level line's, no call.
-  if (stack_.size() > limits::call_depth_max) [[unlikely]] return overflow();
+  if (stack_.size() > call_depth_max_) [[unlikely]] return overflow();
   return stack_.push(Frame{pc, func}) || fail(Error::OutOfMemory);
 }
 
-bool Machine::overflow() { return halt(HaltReason::call_stack_overflow, "VM: FATAL: CALL STACK OVERFLOW\n"); }
+bool Machine::overflow() { return halt(HaltReason::call_stack_overflow); }
 
 // Instructions run between two checkpoints at most: an interrupt is seen within this many.
 constexpr std::uint64_t checkpoint_every = 8192;

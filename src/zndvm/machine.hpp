@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/arena.hpp"
+#include "common/children.hpp"
 #include "common/escape_registry.hpp"
 #include "common/intern.hpp"
 #include "common/line_reader.hpp"
@@ -26,6 +27,7 @@
 #include "escapes/table.hpp"
 #include "expr.hpp"
 #include "instruction.hpp"
+#include "limits.hpp"
 #include "variables.hpp"
 
 namespace zandle::zndvm {
@@ -48,6 +50,8 @@ struct Options {
   void* alloc_user = nullptr;
   // The groups of escapes the program may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
+  // Calls that may be in progress at once (at most limits::call_depth_max); one more halts.
+  std::uint64_t call_depth_max = limits::call_depth_max;
 };
 
 // A call in progress. The bottom frame of a run is the top-level line's (func no_func): its
@@ -111,9 +115,9 @@ class Machine {
   // Records a failure; always false, so that a routine can `return m.fail(...)`.
   bool fail(Error e);
   bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process, with that exit status; the message goes to
-  // the output.
-  bool halt(HaltReason reason, std::string_view message, int status = 1);
+  // Ends the run the way that ends the process, with that exit status. Nothing is printed:
+  // the command line says what stopped it.
+  bool halt(HaltReason reason, int status = 1);
 
   // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
   // withholds one escape by name. False when memory runs out.
@@ -135,7 +139,21 @@ class Machine {
   // when memory runs out (nothing is recorded); outside an escape there is no such
   // variable.
   enum class EscapeVar : std::uint8_t { arg, ret, last };
-  bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
+  bool escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
+    if (running_escape_ < escape_slots_.size() && (var == EscapeVar::last || index < cached_escape_vars)) {
+      const EscapeSlots& e = escape_slots_[running_escape_];
+      const SlotId cached = var == EscapeVar::arg ? e.arg[index] : var == EscapeVar::ret ? e.ret[index] : e.last;
+      if (cached != 0) {
+        slot = cached - 1;
+        return true;
+      }
+    }
+    return lookUpEscapeSlot(var, index, create, slot);
+  }
+  // The variable that argument `index` of the running escape names (`name`, what its ARG
+  // variable holds), or no_slot. While an argument keeps naming the same variable, as in a
+  // loop, the slot comes from a cache rather than a lookup by name.
+  SlotId argumentTarget(unsigned index, std::string_view name);
   // Records a failure that a host escape names itself (reported as HostError by the enum).
   bool failAs(std::string_view host_error);
   std::string_view hostError() const { return state_.hostError(); }
@@ -147,6 +165,7 @@ class Machine {
   const Sink& output() const { return output_; }
   LineReader& input() { return *input_; }
   Memory& memory() { return memory_; }
+  Children& children() { return children_; }
 
  private:
   // What a record of the general form leaves the driver to do: go on to the next record,
@@ -221,6 +240,7 @@ class Machine {
   Arena temp_;        // one evaluation's working memory
   EvalContext ctx_;
   Vec<std::string_view> tokens_;
+  Children children_;  // processes std.proc.spawn started and std.proc.wait has not waited for
 
   bool countInstruction() {
     if (left_ == 0 && !checkpoint()) return false;
@@ -228,7 +248,7 @@ class Machine {
     return true;
   }
   bool capReached() {
-    return halt(HaltReason::instruction_cap, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+    return halt(HaltReason::instruction_cap);
   }
 
   Sink output_;
@@ -241,15 +261,20 @@ class Machine {
   std::uint64_t instruction_cap_;
   RunControl control_;
   bool record_pending_ = false;  // a paused recording: line_code_[0] waits to be recorded
+  std::uint64_t call_depth_max_;
+  bool lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
+
   EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
-  // escapeSlot's slots by escape: argument and result slots of the first indexes, plus one,
-  // 0 when not looked up yet.
+  // escapeSlot's slots by escape: argument and result slots of the first indexes, and the
+  // variables the arguments last named (argumentTarget), plus one, 0 when not looked up yet.
   static constexpr unsigned cached_escape_vars = 4;
   struct EscapeSlots {
     SlotId arg[cached_escape_vars];
     SlotId ret[cached_escape_vars];
     SlotId last;
+    SlotId target[cached_escape_vars];
+    std::string_view target_name[cached_escape_vars];  // the interned name of target[i]
   };
   Vec<EscapeSlots> escape_slots_;
   RunState<Error, HaltReason, FuncEntry> state_;

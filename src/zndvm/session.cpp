@@ -23,9 +23,12 @@ Machine::Machine(const Options& options)
       temp_(memory_, 1024),
       ctx_{vars_, scratch_, temp_},
       tokens_(memory_),
+      children_(memory_),
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
+      call_depth_max_(options.call_depth_max < limits::call_depth_max ? options.call_depth_max
+                                                                     : limits::call_depth_max),
       escapes_(memory_, options.escapes, findEscape),
       escape_slots_(memory_),
       state_(memory_) {
@@ -37,10 +40,7 @@ bool Machine::failAs(std::string_view host_error) {
   return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
 }
 
-bool Machine::halt(HaltReason reason, std::string_view message, int status) {
-  (void)output_.write(message);  // the process ends either way
-  return state_.halt(reason, status);
-}
+bool Machine::halt(HaltReason reason, int status) { return state_.halt(reason, status); }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
   if (!vars_.set("VMARGC", Value::ofWord(args.size()))) return fail(Error::OutOfMemory);

@@ -394,16 +394,31 @@ Value parseValue(std::string_view text) {
   return Value::ofStr(text);
 }
 
+namespace {
+
+// A whole number below 2^53, zero included, is its own shortest decimal (its neighbours are
+// at most 1 away), so its digits need no search: counters, the common case, print fast. A
+// nan compares false.
+bool wholeBelow2To53(double a, std::uint64_t& whole) {
+  if (!(a < 0x1p53)) return false;
+  whole = static_cast<std::uint64_t>(a);
+  return static_cast<double>(whole) == a;
+}
+
+}  // namespace
+
 std::string_view formatFloat(double x, char* buf) {
   char* out = buf;
   if (std::signbit(x)) *out++ = '-';
+  const double a = std::fabs(x);
+  std::uint64_t whole;
+  if (wholeBelow2To53(a, whole)) {
+    const std::string_view digits = formatU64(whole, out);
+    return {buf, static_cast<std::size_t>(out + digits.size() - buf)};
+  }
   if (std::isnan(x)) return {buf, static_cast<std::size_t>(copyText(out, "nan") - buf)};
   if (std::isinf(x)) return {buf, static_cast<std::size_t>(copyText(out, "inf") - buf)};
-  if (x == 0) {
-    *out++ = '0';
-    return {buf, static_cast<std::size_t>(out - buf)};
-  }
-  Decimal d = shortestDecimal(std::fabs(x));
+  Decimal d = shortestDecimal(a);
   char digit_buf[24];
   std::string_view digits = formatU64(d.digits, digit_buf);
   const long n = static_cast<long>(digits.size());

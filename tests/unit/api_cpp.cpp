@@ -2,6 +2,7 @@
 // host calling back into a script.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -79,6 +80,31 @@ TEST(CppApi, VmMachinesTakeOptions) {
   EXPECT_EQ(vm.exitStatus(), 1);
   EXPECT_GT(vm.memoryUsed(), 0u);
   EXPECT_GE(vm.memoryPeak(), vm.memoryUsed());
+}
+
+TEST(CppApi, ArgumentsKeepTheirTextAndAThrowingCallableFailsTheRun) {
+  zandle::Zndvm m;
+  ASSERT_EQ(zandle::Zndvm::create(m), ZANDLE_OK);
+  auto join = [](zandle::EscapeContext ctx) {
+    std::string_view a, b;
+    if (ctx.arg(0, a) != ZANDLE_OK || ctx.arg(1, b) != ZANDLE_OK) return ctx.fail("NoArguments");
+    if (a == "0") throw std::runtime_error("the host gave up");
+    const std::string joined = std::string(a) + "+" + std::string(b);
+    return static_cast<int>(ctx.result(0, joined));
+  };
+  ASSERT_EQ(m.registerEscape("app.join", join), ZANDLE_OK);
+  const std::string head = "New __Escape_app.join_ARG0 'a'\nNew __Escape_app.join_ARG1 'b'\nNew b '8'\n";
+  ASSERT_EQ(m.run(head + "New a '7'\nEscape app.join\n"), ZANDLE_OK);
+  std::string_view joined;
+  ASSERT_EQ(m.getText("__Escape_app.join_RET0", joined), ZANDLE_OK);
+  EXPECT_EQ(joined, "7+8");
+  // The exception ends the run as a named failure at its line; the machine runs on.
+  EXPECT_EQ(m.run(head + "New a '0'\nEscape app.join\nNew never '1'\n", "throws.znd"), ZANDLE_FAILED);
+  EXPECT_EQ(m.errorName(), "HostException");
+  EXPECT_EQ(m.where().line, 5u);
+  EXPECT_EQ(m.run(head + "New a '1'\nEscape app.join\n"), ZANDLE_OK);
+  ASSERT_EQ(m.getText("__Escape_app.join_RET0", joined), ZANDLE_OK);
+  EXPECT_EQ(joined, "1+8");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "common/decimal.hpp"
 
 using namespace zandle;
@@ -52,4 +54,12 @@ TEST(Decimal, FormatsExtremes) {
   EXPECT_EQ(formatI64(0, buf), "0");
   EXPECT_EQ(formatI64(-42, buf), "-42");
   EXPECT_EQ(formatU64(UINT64_MAX, buf), "18446744073709551615");
+  // Every length of number, at both ends: the count of digits comes from the bit length.
+  std::uint64_t power = 1;
+  for (int digits = 1; digits <= 20; ++digits) {
+    for (std::uint64_t v : {power, power + 1, power * 2 - 1, power - 1}) {
+      EXPECT_EQ(formatU64(v, buf), std::to_string(v));
+    }
+    if (digits < 20) power *= 10;
+  }
 }

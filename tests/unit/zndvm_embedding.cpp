@@ -33,7 +33,7 @@ TEST(ZndvmEmbedding, AnEndlessLoopStopsAtTheInstructionCap) {
   EXPECT_EQ(o.ending, Ending::halted);
   EXPECT_EQ(o.reason, HaltReason::instruction_cap);
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(out.text, "VM: FATAL: INSTRUCTION LIMIT REACHED\n");
+  EXPECT_EQ(out.text, "");  // the command line prints what stopped it
 }
 
 TEST(ZndvmEmbedding, MemoryCapStopsDeepRecursionAndGrowingStrings) {

@@ -38,8 +38,9 @@ bool printLn(Machine& m) {
 
 bool input(Machine& m) {
   // A line may hold 1023 bytes before its newline, or 1024 when the input ends it.
+  char storage[LineReader::line_max];
   std::string_view line;
-  const Error e = lineFailure<Error>(m.input().readLine(1023, 1024, line));
+  const Error e = lineFailure<Error>(m.input().readLine(1023, 1024, storage, line));
   if (e != Error::ok) return m.fail(e);
   return storeResult(m, "input", line);
 }

@@ -69,6 +69,7 @@ bool spawnProc(Machine& m) {
   }
   for (std::size_t start : starts) (void)argv.push(args.data() + start);
   (void)argv.push(nullptr);
+  if (!m.children().reserve()) return m.fail(Error::OutOfMemory);
 
   const pid_t pid = ::fork();
   if (pid < 0) {
@@ -83,6 +84,7 @@ bool spawnProc(Machine& m) {
     // No exit handlers and no flushing of buffers that belong to the parent.
     ::_exit(1);
   }
+  m.children().started(pid);
   char buf[24];
   return storeResult(m, "pid", formatI64(pid, buf));
 }
@@ -94,13 +96,15 @@ bool waitPid(Machine& m) {
   if (r.status == DecimalStatus::invalid_character) return m.fail(Error::InvalidCharacter);
   if (r.status == DecimalStatus::overflow) return m.fail(Error::Overflow);
   int status = 0;
-  while (::waitpid(r.value, &status, 0) < 0) {
+  pid_t waited;
+  while ((waited = ::waitpid(r.value, &status, 0)) < 0) {
     if (errno == EINTR) continue;
     // Not a child of ours (never started, or already waited for); ESRCH is how the
     // system answers for the one process-group number it cannot negate.
     if (errno == ECHILD || errno == ESRCH) return m.fail(Error::ChildNotFound);
     return m.fail(Error::Unexpected);
   }
+  m.children().waited(waited);
   char buf[24];
   if ((status & 0x7f) != 0) {
     return storeResult(m, "killedBySig", formatI64(status & 0x7f, buf)) &&

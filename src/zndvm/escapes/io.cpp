@@ -30,8 +30,9 @@ bool printLn(Machine& m) { return write(m, false); }
 
 bool input(Machine& m) {
   // A line holds at most 1023 bytes, however it ends.
+  char storage[LineReader::line_max];
   std::string_view line;
-  const Error e = lineFailure<Error>(m.input().readLine(1023, 1023, line));
+  const Error e = lineFailure<Error>(m.input().readLine(1023, 1023, storage, line));
   if (e != Error::ok) return m.fail(e);
   return result(m, 0, Value::ofStr(line));
 }

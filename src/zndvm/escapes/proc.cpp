@@ -179,7 +179,10 @@ bool commandCandidates(std::string_view command, const char* path_env, Buffer& o
 bool procSpawn(Machine& m) {
   Command c(m.memory());
   pid_t pid;
-  if (!prepare(m, c) || !launch(m, c, -1, pid)) return false;
+  if (!prepare(m, c)) return false;
+  if (!m.children().reserve()) return m.fail(Error::OutOfMemory);
+  if (!launch(m, c, -1, pid)) return false;
+  m.children().started(pid);
   return storeWord(m, 0, static_cast<std::uint64_t>(pid));
 }
 
@@ -209,6 +212,7 @@ bool procWait(Machine& m) {
   ::sigaction(SIGINT, &old_int, nullptr);
   ::sigaction(SIGQUIT, &old_quit, nullptr);
   if (err != 0) return m.fail(err == ECHILD ? Error::ChildNotFound : Error::Unexpected);
+  m.children().waited(static_cast<int>(n));
   return storeEnding(m, 0, status);
 }
 
@@ -269,7 +273,7 @@ bool procExit(Machine& m) {
     if (v == nullptr) return false;
     if (!wholeNumber(*v, status) || status > 255) return m.fail(Error::InvalidArgument);
   }
-  return m.halt(HaltReason::exit, {}, static_cast<int>(status));
+  return m.halt(HaltReason::exit, static_cast<int>(status));
 }
 
 }  // namespace zandle::zndvm::escapes

@@ -53,7 +53,7 @@ std::span<const Escape> escapeTable() { return table; }
 
 const Escape* findEscape(std::string_view name) { return names.find(name); }
 
-bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
+bool Machine::lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot) {
   slot = no_slot;
   if (running_escape_ == no_escape) return !create;
   SlotId* cached = nullptr;
@@ -99,32 +99,6 @@ bool Machine::escapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slo
   }
   if (cached != nullptr) *cached = slot + 1;
   return true;
-}
-
-bool escapes::findArgument(Machine& m, unsigned index, const Value*& value) {
-  value = nullptr;
-  SlotId s;
-  if (!m.escapeSlot(Machine::EscapeVar::arg, index, false, s)) return false;
-  const Value* ref = s == no_slot ? nullptr : m.vars().get(s);
-  if (ref == nullptr) return true;
-  char buf[value_text_capacity];
-  value = m.vars().find(valueToString(*ref, buf));
-  return true;
-}
-
-bool escapes::argument(Machine& m, unsigned index, const Value*& value) {
-  return findArgument(m, index, value) || m.fail(Error::OutOfMemory);
-}
-
-bool escapes::result(Machine& m, unsigned index, Value value) {
-  SlotId s;
-  if (!m.escapeSlot(Machine::EscapeVar::ret, index, true, s)) return m.fail(Error::OutOfMemory);
-  if (value.type != Type::str) {
-    m.vars().setNumber(s, value);
-    return true;
-  }
-  if (value.text().size() > str_max) return m.fail(Error::OutOfMemory);
-  return m.vars().set(s, value) || m.fail(Error::OutOfMemory);
 }
 
 }  // namespace zandle::zndvm

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/escape_registry.hpp"
+#include "../variables.hpp"
 
 namespace zandle::zndvm {
 
@@ -27,11 +28,10 @@ std::span<const Escape> escapeTable();
 const Escape* findEscape(std::string_view name);
 
 // Sets of groups (Options::escapes): one group, all of them, those that touch neither the
-// file system nor processes, and the console alone (std.io).
+// file system nor processes nor the terminal, and the console alone (std.io).
 constexpr std::uint32_t allEscapes() { return (groupBit(EscapeGroup::proc) << 1) - 1; }
 constexpr std::uint32_t sandboxEscapes() {
-  return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str) | groupBit(EscapeGroup::misc) |
-         groupBit(EscapeGroup::term);
+  return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str) | groupBit(EscapeGroup::misc);
 }
 constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::io); }
 
@@ -41,8 +41,9 @@ namespace escapes {
 // text) the name of the variable with the argument; null when either is missing. False,
 // with OutOfMemory recorded, only when memory runs out.
 bool argument(Machine& m, unsigned index, const Value*& value);
-// The same for a host, who is told of a failure and decides: nothing is recorded.
-bool findArgument(Machine& m, unsigned index, const Value*& value);
+// The same for a host, who is told of a failure and decides: nothing is recorded. `slot` is
+// the variable that holds the argument (no_slot with none).
+bool findArgument(Machine& m, unsigned index, const Value*& value, SlotId& slot);
 // Stores result `index` of the running escape in __Escape_<name>_RET<index>; false with
 // OutOfMemory recorded when there is no room.
 bool result(Machine& m, unsigned index, Value value);
