@@ -639,6 +639,13 @@ export class Zandle {
         },
         emscripten_notify_memory_growth: () => {},
         __syscall_poll: () => -52, // ENOSYS: there is no terminal to ask
+        // Looking for a terminal (std.term.cursor.get) finds none: there are no files here.
+        __syscall_fstat64: () => -52,
+        __syscall_stat64: () => -52,
+        __syscall_fstatat64: () => -52,
+        __syscall_lstat64: () => -52,
+        __syscall_readlink: () => -52,
+        __call_sighandler: () => {},
       },
       // What the C library asks of the system: clocks and an empty environment. Nothing here
       // reads or writes the process's standard streams; machines print through `write`.
@@ -657,6 +664,7 @@ export class Zandle {
         fd_read: () => 8, // EBADF
         fd_write: () => 8,
         fd_fdstat_get: () => 8,
+        fd_close: () => 8,
       },
     };
   }

@@ -51,7 +51,9 @@ onmessage = async ({ data }) => {
       kind: data.kind,
       instructionCap: data.instructionCap,
       memoryCap: data.memoryCap,
-      preset: 'sandbox',
+      // This build has no file or process escapes at all, so "all" is the console, strings,
+      // time, random numbers and the terminal's sequences that dance draws with.
+      preset: 'all',
       input: data.input,
       output,
       sleep,

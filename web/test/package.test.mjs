@@ -247,12 +247,12 @@ describe('caps', () => {
     await assert.rejects(Zandle.create({ memoryCap: 64 }), rejects('out_of_memory'));
   });
 
-  test("vm's budgets still hold under a larger cap", async () => {
+  test("vm's budgets still hold under a larger cap, reported by the halt alone", async () => {
     const v = await machine({ kind: 'vm', instructionCap: 1e9 });
     const r = v.run("New i '0'\nFunc f\nNew i \"i + 1\"\nIf f \"i < 1000\"\nEnd\nCall f\n");
     assert.equal(r.status, 'halted');
     assert.equal(r.halt, 'func');
-    assert.match(v.printed(), /^VM: FATAL: /);
+    assert.equal(v.printed(), '');
   });
 });
 
