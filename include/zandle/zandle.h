@@ -34,7 +34,7 @@
  * is not synchronised. One machine is used by one thread at a time: a host that hands a
  * machine to another thread orders the two itself (a mutex, a join), and every callback runs
  * on the thread that called zandle_run or zandle_call. No call is safe on a machine another
- * thread is using (a later version adds one to interrupt a run). Machines that read the
+ * thread is using, but zandle_interrupt (see Keeping control). Machines that read the
  * process's standard input (no input function, preset "console" or "all") share one reader
  * of it, which hands each line whole to exactly one of them. What the escapes of "all" change
  * is the process's, and so every thread's: the working directory, child processes.
@@ -87,7 +87,8 @@ typedef ZANDLE_ENUM(zandle_status) {
   ZANDLE_NOT_FOUND = 5,        /* no such variable */
   ZANDLE_WRONG_TYPE = 6,       /* the variable holds another type of value */
   ZANDLE_UNSUPPORTED = 7,      /* not available on this kind of machine */
-  ZANDLE_BUSY = 8,             /* the machine is running (called from inside an escape) */
+  ZANDLE_BUSY = 8,             /* the machine is running (called from inside an escape), or
+                                  a run is paused (zandle_run, zandle_call) */
   ZANDLE_PAUSED = 9,           /* the run stopped between two instructions: zandle_resume */
   ZANDLE_INVALID_SNAPSHOT = 10 /* bytes that are no snapshot of a machine of this kind */
 } zandle_status;
@@ -149,7 +150,11 @@ typedef struct zandle_options {
   void* alloc_user;
   const char* escapes;         /* the escapes scripts may use: "sandbox" (NULL means this;
                                   nothing that touches files, processes or the terminal),
-                                  "console" (printing and input) or "all" */
+                                  "console" (printing and input), "all", or "pure" (printing,
+                                  input through the host's function and strings: no time,
+                                  randomness, sleep, files, processes, terminal or
+                                  environment, so that a run depends on the script and the
+                                  host alone) */
   /* Added after 0.4.0. */
   uint64_t call_depth_max;     /* calls that may be in progress at once; one more halts the run
                                   (ZANDLE_HALT_CALL_STACK). 0: 200,000; at most 4,294,967,295.
@@ -273,6 +278,52 @@ ZANDLE_API int zandle_escape_fail(zandle_machine* machine, const char* error_nam
 
 /* Allows or withholds one escape (built-in or host) by name, whatever the preset said. */
 ZANDLE_API zandle_status zandle_allow_escape(zandle_machine* machine, const char* name, size_t name_len, int allowed);
+
+/* Keeping control. A run (zandle_run, zandle_call, zandle_resume) may stop between two
+ * instructions and return ZANDLE_PAUSED; the paused run keeps everything it needs (the rest
+ * of its text included: the host's text may go) and continues with zandle_resume exactly
+ * where it stopped, ending as zandle_run does. While paused, zandle_run and zandle_call are
+ * ZANDLE_BUSY; variables may be read and set, and zandle_where and the active calls say
+ * where the run stands.
+ *
+ * zandle_set_slice: from the next run or resume on, pause after this many instructions (0:
+ * never). A script run in slices of any size prints, leaves and counts exactly what it does
+ * run whole; the instruction cap and vm's budgets count across pauses as in one run.
+ * zandle_set_deadline: a run or resume pauses once this many nanoseconds of the monotonic
+ * clock have passed since it began (0: none); a sleeping escape wakes early.
+ * zandle_interrupt: the run in progress pauses at its next instruction boundary (within
+ * some thousands of instructions); an escape that sleeps ends its sleep, one that waits for
+ * a child gives up and runs again on resuming (the child goes on). With no run in progress,
+ * the next run or resume pauses before its first instruction. It is the one call that is
+ * safe from any thread and from a signal handler, at any time between zandle_new and
+ * zandle_free.
+ * zandle_escape_pause: a host escape returns its value (ZANDLE_PAUSED): its results stand,
+ * and the run pauses just after the Escape, so that the host can answer asynchronous work
+ * and resume. Outside a host escape it is ZANDLE_INVALID_ARGUMENT.
+ * zandle_resume: ZANDLE_INVALID_ARGUMENT when nothing is paused. zandle_discard drops a
+ * paused run (variables and recorded functions stay; a function being recorded is dropped,
+ * as at the end of a text). zandle_paused: 1 while a run is paused, else 0. */
+ZANDLE_API zandle_status zandle_set_slice(zandle_machine* machine, uint64_t instructions);
+ZANDLE_API zandle_status zandle_set_deadline(zandle_machine* machine, uint64_t nanoseconds);
+ZANDLE_API void zandle_interrupt(zandle_machine* machine);
+ZANDLE_API int zandle_escape_pause(zandle_machine* machine);
+ZANDLE_API zandle_status zandle_resume(zandle_machine* machine);
+ZANDLE_API zandle_status zandle_discard(zandle_machine* machine);
+ZANDLE_API int zandle_paused(const zandle_machine* machine);
+
+/* Snapshots. zandle_snapshot gives an idle or paused machine as bytes: its variables with
+ * their types, its recorded functions, the escapes withheld by name, and a paused run with
+ * its call stack and counts (the bytes stay valid until the machine runs, resumes, is
+ * restored or freed, or the next snapshot). The same script, input and options give the same
+ * bytes on every run and every machine. zandle_restore puts such bytes onto a machine of the
+ * same kind, replacing its variables, functions and run (a paused run can then be resumed):
+ * the host's escapes are the host's to register again (a run that reaches one not registered
+ * fails with UnknownEscape), and a snapshot never allows an escape the machine's own options
+ * withhold. Bytes of another kind or version, or truncated, damaged or made up, give
+ * ZANDLE_INVALID_SNAPSHOT and leave the machine as it was, as does running out of memory
+ * (ZANDLE_OUT_OF_MEMORY): restoring counts against the memory cap like any allocation. */
+ZANDLE_API zandle_status zandle_snapshot(zandle_machine* machine, const void** bytes, size_t* size);
+ZANDLE_API zandle_status zandle_restore(zandle_machine* machine, const void* bytes, size_t size);
 
 /* Bytes the machine holds now, and at most so far. */
 ZANDLE_API size_t zandle_memory_used(const zandle_machine* machine);

@@ -29,6 +29,8 @@ bool readOptions(const zandle_options* given, zandle_options& o, Preset& preset)
     preset = Preset::console;
   } else if (name == "all") {
     preset = Preset::all;
+  } else if (name == "pure") {
+    preset = Preset::pure;
   } else {
     return false;
   }
@@ -112,15 +114,71 @@ zandle_status zandle_run(zandle_machine* m, const char* text, std::size_t text_l
                          std::size_t name_len) {
   std::string_view t, n;
   if (m == nullptr || !view(text, text_len, t) || !view(name, name_len, n)) return ZANDLE_INVALID_ARGUMENT;
-  if (m->running) return ZANDLE_BUSY;
+  if (m->running || m->ops->paused(m)) return ZANDLE_BUSY;
   return whileRunning(m, [&] { return m->ops->run(m, t, n); });
 }
 
 zandle_status zandle_call(zandle_machine* m, const char* function, std::size_t function_len) {
   std::string_view f;
   if (m == nullptr || !view(function, function_len, f)) return ZANDLE_INVALID_ARGUMENT;
-  if (m->running) return ZANDLE_BUSY;
+  if (m->running || m->ops->paused(m)) return ZANDLE_BUSY;
   return whileRunning(m, [&] { return m->ops->call(m, f); });
+}
+
+zandle_status zandle_set_slice(zandle_machine* m, std::uint64_t instructions) {
+  if (m == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  m->control.setSlice(instructions);
+  return ZANDLE_OK;
+}
+
+zandle_status zandle_set_deadline(zandle_machine* m, std::uint64_t nanoseconds) {
+  if (m == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  m->control.setDeadline(nanoseconds);
+  return ZANDLE_OK;
+}
+
+// From any thread or a signal handler: an atomic store and a write(2), nothing else.
+void zandle_interrupt(zandle_machine* m) {
+  if (m != nullptr) m->control.interrupt();
+}
+
+int zandle_escape_pause(zandle_machine* m) {
+  return m != nullptr && m->in_escape ? ZANDLE_PAUSED : ZANDLE_INVALID_ARGUMENT;
+}
+
+zandle_status zandle_resume(zandle_machine* m) {
+  if (m == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  if (!m->ops->paused(m)) return ZANDLE_INVALID_ARGUMENT;
+  return whileRunning(m, [&] { return m->ops->resume(m); });
+}
+
+zandle_status zandle_discard(zandle_machine* m) {
+  if (m == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  m->ops->discard(m);
+  return ZANDLE_OK;
+}
+
+int zandle_paused(const zandle_machine* m) { return m != nullptr && m->ops->paused(m) ? 1 : 0; }
+
+zandle_status zandle_snapshot(zandle_machine* m, const void** bytes, std::size_t* size) {
+  if (m == nullptr || bytes == nullptr || size == nullptr) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  std::string_view b;
+  const zandle_status s = m->ops->snapshot(m, b);
+  if (s == ZANDLE_OK) {
+    *bytes = b.data();
+    *size = b.size();
+  }
+  return s;
+}
+
+zandle_status zandle_restore(zandle_machine* m, const void* bytes, std::size_t size) {
+  std::string_view b;
+  if (m == nullptr || !view(static_cast<const char*>(bytes), size, b)) return ZANDLE_INVALID_ARGUMENT;
+  if (m->running) return ZANDLE_BUSY;
+  return m->ops->restore(m, b);
 }
 
 zandle_status zandle_set_arguments(zandle_machine* m, int argc, const char* const* argv) {

@@ -10,6 +10,7 @@
 
 #include "common/line_reader.hpp"
 #include "common/memory.hpp"
+#include "common/run_control.hpp"
 #include "common/outcome.hpp"
 #include "zandle/zandle.h"
 
@@ -40,9 +41,14 @@ struct Ops {
   zandle_status (*escapeResult)(zandle_machine* m, unsigned index, std::string_view text);
   zandle_status (*allowEscape)(zandle_machine* m, std::string_view name, bool allowed);
   const Memory& (*memory)(const zandle_machine* m);
+  zandle_status (*resume)(zandle_machine* m);
+  void (*discard)(zandle_machine* m);
+  bool (*paused)(const zandle_machine* m);
+  zandle_status (*snapshot)(zandle_machine* m, std::string_view& bytes);
+  zandle_status (*restore)(zandle_machine* m, std::string_view bytes);
 };
 
-enum class Preset : std::uint8_t { sandbox, console, all };
+enum class Preset : std::uint8_t { sandbox, console, all, pure };
 
 // The host's options in this library's layout, with the defaults of the fields an older
 // layout lacks, and the preset they name; false for a struct_size of no released layout or
@@ -64,4 +70,7 @@ struct zandle_machine {
   char pending_error[64] = {};
   // The reader of the host's input function, if it gave one.
   zandle::BufferedReader* input = nullptr;
+  // What pauses the machine's runs: the host's slice and deadline, and interrupts, which
+  // may come from any thread or a signal handler.
+  zandle::RunControl control;
 };

@@ -2,6 +2,7 @@
 #include <iterator>
 
 #include "binding.hpp"
+#include "program.hpp"
 #include "vm/escapes/escapes.hpp"
 #include "vm/machine.hpp"
 
@@ -25,6 +26,7 @@ struct VmTraits {
   static constexpr std::uint32_t console_escapes = vm::consoleEscapes();
   static constexpr std::uint32_t sandbox_escapes = vm::sandboxEscapes();
   static constexpr std::uint32_t all_escapes = vm::allEscapes();
+  static constexpr std::uint32_t pure_escapes = vm::pureEscapes();
 
   static std::string_view errorName(vm::Error e) { return vm::errorName(e); }
 
@@ -44,7 +46,7 @@ struct VmTraits {
     return ZANDLE_HALT_NONE;
   }
 
-  static vm::Machine& machine(zandle_machine* m) { return bound<VmTraits>(m)->machine; }
+  static vm::Machine& machine(zandle_machine* m) { return core<VmTraits>(m).machine; }
 
   // The budgets a host set (0 keeps the built-in one), and the depth of calls.
   static void configure(const zandle_options& o, vm::Options& options) {
@@ -88,4 +90,8 @@ struct VmTraits {
 
 extern "C" zandle_status zandle_new_vm(const zandle_options* options, zandle_machine** out) {
   return zandle::api::Binding<zandle::api::VmTraits>::create(options, out);
+}
+
+zandle_status zandle::api::newProgramVm(const zandle_options* options, zandle_machine** out) {
+  return Binding<VmTraits>::create(options, out, Binding<VmTraits>::program_ops);
 }

@@ -1,6 +1,7 @@
 // The C interface for zndvm machines: typed values, arguments and results through the
 // __Escape_<name>_ARG<n> and _RET<n> variables.
 #include "binding.hpp"
+#include "program.hpp"
 #include "common/decimal.hpp"
 #include "zndvm/escapes/table.hpp"
 #include "zndvm/machine.hpp"
@@ -69,6 +70,7 @@ struct ZndvmTraits {
   static constexpr std::uint32_t console_escapes = zndvm::consoleEscapes();
   static constexpr std::uint32_t sandbox_escapes = zndvm::sandboxEscapes();
   static constexpr std::uint32_t all_escapes = zndvm::allEscapes();
+  static constexpr std::uint32_t pure_escapes = zndvm::pureEscapes();
 
   static std::string_view errorName(zndvm::Error e) { return zndvm::errorName(e); }
 
@@ -82,7 +84,7 @@ struct ZndvmTraits {
     return ZANDLE_HALT_NONE;
   }
 
-  static zndvm::Machine& machine(zandle_machine* m) { return bound<ZndvmTraits>(m)->machine; }
+  static zndvm::Machine& machine(zandle_machine* m) { return core<ZndvmTraits>(m).machine; }
 
   static void configure(const zandle_options& o, zndvm::Options& options) {
     options.call_depth_max = o.call_depth_max != 0 ? o.call_depth_max : default_call_depth;
@@ -94,7 +96,7 @@ struct ZndvmTraits {
       text = v.text();
       return ZANDLE_OK;
     }
-    return bound<ZndvmTraits>(m)->views.text(slot, v, text) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
+    return core<ZndvmTraits>(m).views.text(slot, v, text) ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY;
   }
 
   static zandle_status stored(bool ok) { return ok ? ZANDLE_OK : ZANDLE_OUT_OF_MEMORY; }
@@ -162,4 +164,8 @@ struct ZndvmTraits {
 
 extern "C" zandle_status zandle_new_zndvm(const zandle_options* options, zandle_machine** out) {
   return zandle::api::Binding<zandle::api::ZndvmTraits>::create(options, out);
+}
+
+zandle_status zandle::api::newProgramZndvm(const zandle_options* options, zandle_machine** out) {
+  return Binding<ZndvmTraits>::create(options, out, Binding<ZndvmTraits>::program_ops);
 }

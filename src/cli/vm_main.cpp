@@ -1,5 +1,6 @@
 // The vm program: the shared command line with vm's modes. Everything it prints goes to
 // standard error.
+#include "api/program.hpp"
 #include "cli/shell.hpp"
 #include "vm/texts.hpp"
 
@@ -11,5 +12,5 @@ int main(int argc, char** argv) {
       {"test", texts::tests(), true, false},
       {"docs", texts::docs(), false, false},
   };
-  return zandle::cli::runCommandLine({zandle_new_vm, 2, modes, zandle::cli::systemWriteFailure}, argc, argv);
+  return zandle::cli::runCommandLine({zandle::api::newProgramVm, 2, modes, zandle::cli::systemWriteFailure}, argc, argv);
 }

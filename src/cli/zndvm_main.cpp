@@ -1,5 +1,6 @@
 // The zndvm program: the shared command line with zndvm's modes. Texts and program output go
 // to standard output, reports to standard error.
+#include "api/program.hpp"
 #include "cli/shell.hpp"
 #include "zndvm/texts.hpp"
 
@@ -13,5 +14,5 @@ int main(int argc, char** argv) {
       {"docs", texts::handbook(), false, false},
       {"psh", texts::psh(), true, false},
   };
-  return zandle::cli::runCommandLine({zandle_new_zndvm, 1, modes, zandle::cli::writeFailed}, argc, argv);
+  return zandle::cli::runCommandLine({zandle::api::newProgramZndvm, 1, modes, zandle::cli::writeFailed}, argc, argv);
 }

@@ -1,38 +1,29 @@
 #include "run_control.hpp"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+
+#if defined(SYS_futex) && !defined(__EMSCRIPTEN__)
+#include <linux/futex.h>
+#define ZANDLE_HAS_FUTEX 1
+#endif
 
 namespace zandle {
 
 namespace {
 
 constexpr std::uint64_t million = 1000000;
+// Without a way to be woken, a sleep looks at the flag this often.
+constexpr std::uint64_t sleep_step = million / 2;
 
-// Milliseconds to wait for `ns` nanoseconds, rounded up, within poll's range.
-int pollMilliseconds(std::uint64_t ns) {
-  const std::uint64_t ms = ns / million + (ns % million != 0);
-  return ms > 0x7fffffff ? 0x7fffffff : static_cast<int>(ms);
-}
-
-// A descriptor that becomes readable when the child ends, where the system offers one.
-int childDescriptor(pid_t pid) {
-#ifdef SYS_pidfd_open
-  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-  if (fd >= 0) {
-    (void)::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-    return static_cast<int>(fd);
-  }
-#else
-  (void)pid;
-#endif
-  return -1;
+timespec duration(std::uint64_t ns) {
+  return {static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
 }
 
 }  // namespace
@@ -43,13 +34,6 @@ std::uint64_t monotonicNanoseconds() {
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-RunControl::~RunControl() {
-  if (wake_read_ >= 0) {
-    ::close(wake_read_);
-    ::close(wake_write_.load());
-  }
-}
-
 void RunControl::begin(std::uint64_t executed) {
   pause_at_ = slice_ != 0 && slice_ <= UINT64_MAX - executed ? executed + slice_ : UINT64_MAX;
   deadline_at_ = deadline_ns_ != 0 ? monotonicNanoseconds() + deadline_ns_ : 0;
@@ -57,49 +41,32 @@ void RunControl::begin(std::uint64_t executed) {
 
 void RunControl::interrupt() {
   interrupt_.store(1, std::memory_order_release);
-  const int fd = wake_write_.load(std::memory_order_acquire);
-  if (fd >= 0) {
-    const int saved = errno;  // a signal handler must leave errno as it found it
-    const char byte = 1;
-    (void)!::write(fd, &byte, 1);  // a full pipe is already awake
-    errno = saved;
-  }
+#ifdef ZANDLE_HAS_FUTEX
+  const int saved = errno;  // a signal handler must leave errno as it found it
+  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&interrupt_), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
+            0);
+  errno = saved;
+#endif
 }
 
-bool RunControl::makePipe() {
-  if (wake_read_ >= 0) return true;
-  int fds[2];
-  if (::pipe(fds) != 0) return false;
-  for (int fd : fds) {
-    (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-  wake_read_ = fds[0];
-  wake_write_.store(fds[1], std::memory_order_release);
-  return true;
-}
-
-bool RunControl::waitUntil(std::uint64_t until) {
-  // Without a pipe (no descriptors left) the sleep cannot be cut short, only checked.
-  const bool wakeable = makePipe();
-  if (wakeable) {
-    // Bytes of interrupts already answered must not end this wait.
-    char drain[64];
-    while (::read(wake_read_, drain, sizeof drain) > 0) {
-    }
-  }
+bool RunControl::waitUntil(std::uint64_t until, std::uint64_t step) {
   for (;;) {
     if (interrupt_.load(std::memory_order_acquire) != 0) return false;
     const std::uint64_t now = monotonicNanoseconds();
     if (now >= until) return true;
-    if (!wakeable) {
-      const std::uint64_t ns = until - now;
-      timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
-      ::nanosleep(&ts, nullptr);
+    std::uint64_t left = until - now;
+#ifdef ZANDLE_HAS_FUTEX
+    // Sleeps while the flag is 0: an interrupt sets it and wakes this at once.
+    timespec ts = duration(left);
+    if (::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&interrupt_), FUTEX_WAIT_PRIVATE, 0, &ts, nullptr,
+                  0) == 0 ||
+        errno == EAGAIN || errno == EINTR || errno == ETIMEDOUT) {
       continue;
     }
-    pollfd p{wake_read_, POLLIN, 0};
-    if (::poll(&p, 1, pollMilliseconds(until - now)) > 0) return false;
+#endif
+    if (left > step) left = step;
+    timespec ts2 = duration(left);
+    ::nanosleep(&ts2, nullptr);
   }
 }
 
@@ -108,50 +75,29 @@ bool RunControl::sleep(std::uint64_t ms) {
   std::uint64_t until = ms > (UINT64_MAX - now) / million ? UINT64_MAX : now + ms * million;
   const bool capped = deadline_at_ != 0 && deadline_at_ < until;
   if (capped) until = deadline_at_;
-  return waitUntil(until) && !capped;
+  return waitUntil(until, sleep_step) && !capped;
 }
 
-int RunControl::waitChild(pid_t pid, int& status) {
-  const bool wakeable = interrupt_.load(std::memory_order_acquire) == 0 && makePipe();
-  const int child = wakeable ? childDescriptor(pid) : -1;
-  std::uint64_t step = million;  // without a descriptor for the child: how long between looks
-  int result = -1;
+int RunControl::waitChild(pid_t pid, pid_t& ended, int& status) {
+  // The child is looked at again and again, at first every 50 microseconds, then less often
+  // up to every millisecond; between looks the wait sleeps as a sleep does, so that an
+  // interrupt ends it at once. (A descriptor of the child would wake it sooner, but would be
+  // one more open while a script waits, which a child could see.)
+  std::uint64_t step = million / 20;
   for (;;) {
     const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      result = 1;
-      break;
+    if (r > 0) {
+      ended = r;
+      return 1;
     }
-    if (r < 0 && errno != EINTR) break;
+    if (r < 0 && errno != EINTR) return -1;
     if (r < 0) continue;
-    if (interrupt_.load(std::memory_order_acquire) != 0 || deadlinePassed()) {
-      result = 0;
-      break;
-    }
-    const std::uint64_t now = monotonicNanoseconds();
-    std::uint64_t until = deadline_at_ != 0 ? deadline_at_ : UINT64_MAX;
-    if (child < 0) {
-      // Look again after a while, more rarely the longer the child runs.
-      if (now + step < until) until = now + step;
-      if (step < 50 * million) step *= 2;
-      if (!waitUntil(until)) continue;
-      continue;
-    }
-    pollfd p[2] = {{child, POLLIN, 0}, {wake_read_, POLLIN, 0}};
-    const int timeout = until == UINT64_MAX ? -1 : pollMilliseconds(until - now);
-    if (::poll(p, 2, timeout) < 0 && errno != EINTR) break;
-    if ((p[1].revents & POLLIN) != 0) {
-      char drain[64];
-      while (::read(wake_read_, drain, sizeof drain) > 0) {
-      }
-    }
+    if (deadlinePassed()) return 0;
+    std::uint64_t until = monotonicNanoseconds() + step;
+    if (deadline_at_ != 0 && deadline_at_ < until) until = deadline_at_;
+    if (!waitUntil(until, step)) return 0;
+    if (step < million) step *= 2;
   }
-  if (child >= 0) {
-    const int saved = errno;
-    ::close(child);
-    errno = saved;
-  }
-  return result;
 }
 
 }  // namespace zandle

@@ -17,7 +17,6 @@ std::uint64_t monotonicNanoseconds();
 class RunControl {
  public:
   RunControl() = default;
-  ~RunControl();
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
 
@@ -48,7 +47,9 @@ class RunControl {
 
   // Asks the run to pause at its next instruction boundary (or, with no run in progress,
   // the next run or resume before its first instruction), and wakes an escape that sleeps or
-  // waits. Safe from any thread and from a signal handler: an atomic store and a write(2).
+  // waits. Safe from any thread and from a signal handler: an atomic store and, where the
+  // system has one, a wake-up of whoever waits on it (a futex), nothing that allocates,
+  // locks or keeps a descriptor.
   void interrupt();
 
   // A host escape asks that the run pause just after it.
@@ -58,17 +59,16 @@ class RunControl {
   // first: false then.
   bool sleep(std::uint64_t ms);
 
-  // Waits for the child `pid` to end: 1 with its status, 0 when an interrupt or the deadline
-  // came first (the child goes on and can be waited for later), -1 with errno when it
-  // cannot be waited for.
-  int waitChild(pid_t pid, int& status);
+  // Waits for a child to end, as waitpid(pid) would (pid may name any child, or a group):
+  // 1 with the child that ended and its status, 0 when an interrupt or the deadline came
+  // first (the child goes on and can be waited for later), -1 with errno when there is none
+  // to wait for.
+  int waitChild(pid_t pid, pid_t& ended, int& status);
 
  private:
-  // Waits until the wake-up pipe is written to or `until` (monotonic nanoseconds) passes;
-  // false when it was written to.
-  bool waitUntil(std::uint64_t until);
-  // The pipe an interrupt writes to, made when something first sleeps or waits.
-  bool makePipe();
+  // Waits until an interrupt comes or `until` (monotonic nanoseconds) passes, at most
+  // `step` nanoseconds where there is no futex; false when an interrupt came.
+  bool waitUntil(std::uint64_t until, std::uint64_t step);
 
   std::uint64_t slice_ = 0;
   std::uint64_t deadline_ns_ = 0;
@@ -76,8 +76,6 @@ class RunControl {
   std::uint64_t deadline_at_ = 0;  // 0: none
   bool escape_pause_ = false;
   std::atomic<std::uint32_t> interrupt_{0};
-  std::atomic<int> wake_write_{-1};
-  int wake_read_ = -1;
 };
 
 }  // namespace zandle

@@ -49,7 +49,8 @@ Machine::Machine(const Options& options)
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap),
       escapes_(memory_, options.escapes, findEscape),
-      state_(memory_) {}
+      state_(memory_),
+      control_(options.control != nullptr ? *options.control : own_control_) {}
 
 bool Machine::fail(Error e) { return state_.fail(e); }
 

@@ -79,6 +79,9 @@ struct Options {
   void* alloc_user = nullptr;
   // The groups of escapes the script may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
+  // What pauses its runs (a slice, a deadline, an interrupt); the machine's own if null. A
+  // host that keeps it outside the machine can interrupt whatever machine runs under it.
+  RunControl* control = nullptr;
   Budgets budgets = {};
   // Calls that may be in progress at once; one more halts.
   std::uint64_t call_depth_max = UINT64_MAX;
@@ -217,7 +220,8 @@ class Machine {
   std::uint64_t instruction_cap_;
   EscapeRegistry<Machine, Escape> escapes_;
   RunState<Error, HaltReason, FuncEntry> state_;
-  RunControl control_;
+  RunControl own_control_;
+  RunControl& control_;
   std::uint64_t check_at_ = 0;  // the instruction count at which a checkpoint comes
   bool pause_after_ = false;    // the line's escape asked for a pause
 };

@@ -602,7 +602,8 @@ bool Machine::checkpoint() {
 // moving ip on (`continue`), or by one of the driver's labels: call (ip is the record that
 // calls, callee and entry the function), leave (the frame returns), general (a record the
 // general path runs), checkpoint (nothing is granted for the record at ip), pause (the run
-// pauses before the record at ip), stopped (a failure, halt or pause at ip).
+// pauses before the record at ip), stopped (a failure, halt or pause at ip), escape_stopped
+// (an escape, run with the place saved, failed or gave up waiting).
 
 // Charges the record at ip one instruction of what is granted; with nothing left, the
 // record waits at the checkpoint (which finds the count one below what was granted).
@@ -644,7 +645,7 @@ bool Machine::checkpoint() {
   ZANDLE_CHARGE_ONE();                                     \
   top->pc = static_cast<std::uint64_t>(ip - code);         \
   scratch_.reset();                                        \
-  if (!execEscape(ins.id)) goto done;                      \
+  if (!execEscape(ins.id)) goto escape_stopped;            \
   ++ip;                                                    \
   if (control_.pauseRequested()) [[unlikely]] goto pause;  \
   continue;
@@ -770,7 +771,7 @@ bool Machine::drive() {
         ip = code + top->pc;
         continue;
       case Next::stop:
-        goto done;
+        goto escape_stopped;
     }
   }
   call: {
@@ -811,6 +812,10 @@ bool Machine::drive() {
     }
     budget = left_;
   }
+escape_stopped:
+  // An escape that waits and gives up pauses the run before it: it runs, and counts, again.
+  if (state_.paused()) ++budget;
+  goto done;
 pause:
   control_.paused();
   state_.pause();

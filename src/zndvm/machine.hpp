@@ -50,6 +50,9 @@ struct Options {
   void* alloc_user = nullptr;
   // The groups of escapes the program may use (groupBit); the others fail as UnknownEscape.
   std::uint32_t escapes = UINT32_MAX;
+  // What pauses its runs (a slice, a deadline, an interrupt); the machine's own if null. A
+  // host that keeps it outside the machine can interrupt whatever machine runs under it.
+  RunControl* control = nullptr;
   // Calls that may be in progress at once (at most limits::call_depth_max); one more halts.
   std::uint64_t call_depth_max = limits::call_depth_max;
 };
@@ -259,7 +262,8 @@ class Machine {
   std::int64_t granted_ = 0;
   std::int64_t left_ = 0;
   std::uint64_t instruction_cap_;
-  RunControl control_;
+  RunControl own_control_;
+  RunControl& control_;
   bool record_pending_ = false;  // a paused recording: line_code_[0] waits to be recorded
   std::uint64_t call_depth_max_;
   bool lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);

@@ -27,6 +27,7 @@ Machine::Machine(const Options& options)
       output_(options.output),
       input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
+      control_(options.control != nullptr ? *options.control : own_control_),
       call_depth_max_(options.call_depth_max < limits::call_depth_max ? options.call_depth_max
                                                                      : limits::call_depth_max),
       escapes_(memory_, options.escapes, findEscape),

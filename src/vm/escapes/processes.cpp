@@ -96,9 +96,11 @@ bool waitPid(Machine& m) {
   if (r.status == DecimalStatus::invalid_character) return m.fail(Error::InvalidCharacter);
   if (r.status == DecimalStatus::overflow) return m.fail(Error::Overflow);
   int status = 0;
-  pid_t waited;
-  while ((waited = ::waitpid(r.value, &status, 0)) < 0) {
-    if (errno == EINTR) continue;
+  pid_t waited = 0;
+  // An interrupt or the host's deadline ends the wait: the line runs again on resuming.
+  const int got = m.control().waitChild(r.value, waited, status);
+  if (got == 0) return m.pauseBefore();
+  if (got < 0) {
     // Not a child of ours (never started, or already waited for); ESRCH is how the
     // system answers for the one process-group number it cannot negate.
     if (errno == ECHILD || errno == ESRCH) return m.fail(Error::ChildNotFound);

@@ -33,5 +33,8 @@ constexpr std::uint32_t sandboxEscapes() {
   return groupBit(EscapeGroup::console) | groupBit(EscapeGroup::strings) | groupBit(EscapeGroup::misc);
 }
 constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::console); }
+// What depends on the script and the host alone: the console and strings, not the time nor
+// random numbers.
+constexpr std::uint32_t pureEscapes() { return groupBit(EscapeGroup::console) | groupBit(EscapeGroup::strings); }
 
 }  // namespace zandle::vm

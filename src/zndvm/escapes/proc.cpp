@@ -203,14 +203,13 @@ bool procWait(Machine& m) {
   ::sigaction(SIGINT, &ignore, &old_int);
   ::sigaction(SIGQUIT, &ignore, &old_quit);
   int status = 0;
-  int err = 0;
-  while (::waitpid(static_cast<pid_t>(n), &status, 0) < 0) {
-    if (errno == EINTR) continue;
-    err = errno;
-    break;
-  }
+  pid_t ended = 0;
+  // An interrupt or the host's deadline ends the wait: the Escape runs again on resuming.
+  const int got = m.control().waitChild(static_cast<pid_t>(n), ended, status);
+  const int err = got < 0 ? errno : 0;
   ::sigaction(SIGINT, &old_int, nullptr);
   ::sigaction(SIGQUIT, &old_quit, nullptr);
+  if (got == 0) return m.pauseBefore();
   if (err != 0) return m.fail(err == ECHILD ? Error::ChildNotFound : Error::Unexpected);
   m.children().waited(static_cast<int>(n));
   return storeEnding(m, 0, status);

@@ -34,6 +34,9 @@ constexpr std::uint32_t sandboxEscapes() {
   return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str) | groupBit(EscapeGroup::misc);
 }
 constexpr std::uint32_t consoleEscapes() { return groupBit(EscapeGroup::io); }
+// What depends on the program and the host alone: printing, reading and strings, not the
+// time, random numbers, sleeping or the terminal.
+constexpr std::uint32_t pureEscapes() { return groupBit(EscapeGroup::io) | groupBit(EscapeGroup::str); }
 
 namespace escapes {
 
