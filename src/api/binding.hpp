@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "common/arena.hpp"
 #include "common/snapshot.hpp"
@@ -53,6 +54,29 @@ template <class Traits>
 Core<Traits>& core(const zandle_machine* m) {
   return *bound<Traits>(m)->core;
 }
+
+// What the Traits of both kinds have alike: their types, and the failures the interface
+// names for them.
+template <class Self, class MachineType, class OptionsType, class ViewsType, zandle_kind Kind>
+struct TraitsBase {
+  using Machine = MachineType;
+  using Options = OptionsType;
+  using Views = ViewsType;
+  using Error = decltype(std::declval<const Machine&>().outcome().error);
+  static constexpr zandle_kind kind = Kind;
+  static constexpr Error escape_failed = Error::EscapeFailed;
+  static constexpr Error out_of_memory = Error::OutOfMemory;
+  static constexpr Error host_error = Error::HostError;
+
+  static Machine& machine(zandle_machine* m) { return core<Self>(m).machine; }
+  // The name a failure is reported under (each language's errorName, found by its Error).
+  static std::string_view nameOf(Error e) { return errorName(e); }
+  // What a halt's reason is to the interface: Self::halts, by the language's HaltReason.
+  template <class HaltReason>
+  static zandle_halt halt(HaltReason r) {
+    return Self::halts[static_cast<std::size_t>(r)];
+  }
+};
 
 inline zandle_status statusOf(Ending ending) {
   switch (ending) {
@@ -199,7 +223,7 @@ struct Binding {
     const auto& o = core<Traits>(m).machine.outcome();
     if (o.ending != Ending::failed) return "";
     if (o.error == Traits::host_error) return m->pending_error;
-    return Traits::errorName(o.error).data();  // the names are zero-terminated literals
+    return Traits::nameOf(o.error).data();  // the names are zero-terminated literals
   }
 
   static int exitStatus(const zandle_machine* m) {
@@ -316,10 +340,7 @@ struct Binding {
     options.memory_cap = o.memory_cap;
     options.alloc = alloc;
     options.alloc_user = o.alloc_user;
-    options.escapes = preset == Preset::all       ? Traits::all_escapes
-                      : preset == Preset::console ? Traits::console_escapes
-                      : preset == Preset::pure    ? Traits::pure_escapes
-                                                  : Traits::sandbox_escapes;
+    options.escapes = Traits::presets[static_cast<int>(preset)];
     Traits::configure(o, options);
     B* b = new (memory) B();
     b->ops = &table;

@@ -48,7 +48,7 @@ struct Ops {
   zandle_status (*restore)(zandle_machine* m, std::string_view bytes);
 };
 
-enum class Preset : std::uint8_t { sandbox, console, all, pure };
+enum class Preset : std::uint8_t { sandbox, console, all, pure };  // Traits::presets' order
 
 // The host's options in this library's layout, with the defaults of the fields an older
 // layout lacks, and the preset they name; false for a struct_size of no released layout or

@@ -15,38 +15,18 @@ struct NoViews {
   explicit NoViews(Memory&) {}
 };
 
-struct VmTraits {
-  using Machine = vm::Machine;
-  using Options = vm::Options;
-  using Views = NoViews;
-  static constexpr zandle_kind kind = ZANDLE_VM;
-  static constexpr vm::Error escape_failed = vm::Error::EscapeFailed;
-  static constexpr vm::Error out_of_memory = vm::Error::OutOfMemory;
-  static constexpr vm::Error host_error = vm::Error::HostError;
-  static constexpr std::uint32_t console_escapes = vm::consoleEscapes();
-  static constexpr std::uint32_t sandbox_escapes = vm::sandboxEscapes();
-  static constexpr std::uint32_t all_escapes = vm::allEscapes();
-  static constexpr std::uint32_t pure_escapes = vm::pureEscapes();
+struct VmTraits : TraitsBase<VmTraits, vm::Machine, vm::Options, NoViews, ZANDLE_VM> {
+  // The escapes of each preset, in the order of Preset.
+  static constexpr std::uint32_t presets[] = {vm::sandboxEscapes(), vm::consoleEscapes(), vm::allEscapes(),
+                                              vm::pureEscapes()};
 
-  static std::string_view errorName(vm::Error e) { return vm::errorName(e); }
-
-  static zandle_halt halt(vm::HaltReason r) {
-    switch (r) {
-      case vm::HaltReason::none: break;
-      case vm::HaltReason::instructions: return ZANDLE_HALT_INSTRUCTIONS;
-      case vm::HaltReason::new_: return ZANDLE_HALT_NEW;
-      case vm::HaltReason::escape: return ZANDLE_HALT_ESCAPE;
-      case vm::HaltReason::func: return ZANDLE_HALT_FUNC;
-      case vm::HaltReason::call: return ZANDLE_HALT_CALL;
-      case vm::HaltReason::return_: return ZANDLE_HALT_RETURN;
-      case vm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
-      case vm::HaltReason::call_depth: return ZANDLE_HALT_CALL_STACK;
-      case vm::HaltReason::exit: return ZANDLE_HALT_EXIT;
-    }
-    return ZANDLE_HALT_NONE;
-  }
-
-  static vm::Machine& machine(zandle_machine* m) { return core<VmTraits>(m).machine; }
+  // By vm::HaltReason.
+  static constexpr zandle_halt halts[] = {ZANDLE_HALT_NONE,        ZANDLE_HALT_INSTRUCTIONS, ZANDLE_HALT_NEW,
+                                          ZANDLE_HALT_ESCAPE,      ZANDLE_HALT_FUNC,         ZANDLE_HALT_CALL,
+                                          ZANDLE_HALT_RETURN,      ZANDLE_HALT_INSTRUCTION_CAP,
+                                          ZANDLE_HALT_CALL_STACK,  ZANDLE_HALT_EXIT};
+  static_assert(halts[static_cast<int>(vm::HaltReason::instruction_cap)] == ZANDLE_HALT_INSTRUCTION_CAP &&
+                halts[static_cast<int>(vm::HaltReason::exit)] == ZANDLE_HALT_EXIT);
 
   // The budgets a host set (0 keeps the built-in one), and the depth of calls.
   static void configure(const zandle_options& o, vm::Options& options) {

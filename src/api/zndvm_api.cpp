@@ -59,32 +59,15 @@ class NumberTexts {
   Vec<Block> blocks_;  // by variable slot
 };
 
-struct ZndvmTraits {
-  using Machine = zndvm::Machine;
-  using Options = zndvm::Options;
-  using Views = NumberTexts;
-  static constexpr zandle_kind kind = ZANDLE_ZNDVM;
-  static constexpr zndvm::Error escape_failed = zndvm::Error::EscapeFailed;
-  static constexpr zndvm::Error out_of_memory = zndvm::Error::OutOfMemory;
-  static constexpr zndvm::Error host_error = zndvm::Error::HostError;
-  static constexpr std::uint32_t console_escapes = zndvm::consoleEscapes();
-  static constexpr std::uint32_t sandbox_escapes = zndvm::sandboxEscapes();
-  static constexpr std::uint32_t all_escapes = zndvm::allEscapes();
-  static constexpr std::uint32_t pure_escapes = zndvm::pureEscapes();
+struct ZndvmTraits : TraitsBase<ZndvmTraits, zndvm::Machine, zndvm::Options, NumberTexts, ZANDLE_ZNDVM> {
+  // The escapes of each preset, in the order of Preset.
+  static constexpr std::uint32_t presets[] = {zndvm::sandboxEscapes(), zndvm::consoleEscapes(), zndvm::allEscapes(),
+                                              zndvm::pureEscapes()};
 
-  static std::string_view errorName(zndvm::Error e) { return zndvm::errorName(e); }
-
-  static zandle_halt halt(zndvm::HaltReason r) {
-    switch (r) {
-      case zndvm::HaltReason::none: break;
-      case zndvm::HaltReason::call_stack_overflow: return ZANDLE_HALT_CALL_STACK;
-      case zndvm::HaltReason::instruction_cap: return ZANDLE_HALT_INSTRUCTION_CAP;
-      case zndvm::HaltReason::exit: return ZANDLE_HALT_EXIT;
-    }
-    return ZANDLE_HALT_NONE;
-  }
-
-  static zndvm::Machine& machine(zandle_machine* m) { return core<ZndvmTraits>(m).machine; }
+  // By zndvm::HaltReason.
+  static constexpr zandle_halt halts[] = {ZANDLE_HALT_NONE, ZANDLE_HALT_CALL_STACK, ZANDLE_HALT_INSTRUCTION_CAP,
+                                          ZANDLE_HALT_EXIT};
+  static_assert(halts[static_cast<int>(zndvm::HaltReason::exit)] == ZANDLE_HALT_EXIT);
 
   static void configure(const zandle_options& o, zndvm::Options& options) {
     options.call_depth_max = o.call_depth_max != 0 ? o.call_depth_max : default_call_depth;

@@ -8,12 +8,10 @@
 
 namespace zandle {
 
-class Children {
+class Children : Pinned {
  public:
   explicit Children(Memory& memory) : pids_(memory) {}
   ~Children();
-  Children(const Children&) = delete;
-  Children& operator=(const Children&) = delete;
 
   // Room for one more, asked for before a child is started, so that every started child is
   // recorded. False when memory runs out.

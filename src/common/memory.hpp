@@ -17,6 +17,14 @@ using AllocFn = void* (*)(void* user, void* ptr, std::size_t old_size, std::size
 // The C library's malloc, realloc and free.
 void* systemAlloc(void* user, void* ptr, std::size_t old_size, std::size_t new_size);
 
+// A base for what holds a machine's memory and must not be copied: a copy would give the
+// same bytes back twice.
+struct Pinned {
+  Pinned() = default;
+  Pinned(const Pinned&) = delete;
+  Pinned& operator=(const Pinned&) = delete;
+};
+
 class Memory {
  public:
   Memory() = default;

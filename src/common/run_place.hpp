@@ -13,6 +13,7 @@
 #include "intern.hpp"
 #include "memory.hpp"
 #include "outcome.hpp"
+#include "snapshot.hpp"
 #include "vec.hpp"
 
 namespace zandle {
@@ -74,7 +75,41 @@ class RunPlace {
 
   // The names of the texts functions came from, by id.
   std::size_t sourceCount() const { return sources_.count(); }
-  [[nodiscard]] bool addSource(std::string_view name, NameId& id) { return sources_.intern(name, id); }
+
+  // The names of the texts functions came from, in a snapshot, and back (false when memory
+  // runs out; a reader that cannot take them is spoilt).
+  void saveSources(SnapshotWriter& w) const {
+    w.u64(sources_.count());
+    for (NameId id = 0; id < sources_.count(); ++id) w.text(sources_.name(id));
+  }
+  [[nodiscard]] bool loadSources(SnapshotReader& r) {
+    for (std::uint64_t i = 0, n = r.count(8); i < n && r.ok(); ++i) {
+      const std::string_view name = r.text();
+      NameId id;
+      if (!r.ok()) break;
+      if (!sources_.intern(name, id)) return false;
+      if (id != i) r.spoil();  // each name once
+    }
+    return true;
+  }
+  // A paused run's text in a snapshot: its name, the text from the line being run on, where
+  // the next line starts in that, and the line's number; with `line_waits`, the line being
+  // run has not run and is read again.
+  void saveRun(SnapshotWriter& w, bool line_waits) const {
+    w.text(name_);
+    w.text(rest());
+    w.u64(line_waits ? 0 : nextInRest());
+    w.u32(line_waits ? line_ - 1 : line_);
+  }
+  // Puts it back; Restored::invalid when the place is not in the text.
+  Restored loadRun(SnapshotReader& r) {
+    const std::string_view name = r.text();
+    const std::string_view text = r.text();
+    const std::uint64_t next = r.u64();
+    const std::uint32_t line = r.u32();
+    if (!r.ok() || next > text.size()) return Restored::invalid;
+    return restore(name, text, next, line) ? Restored::ok : Restored::out_of_memory;
+  }
   // The line being run (empty before the first).
   std::string_view lineText() const { return line_ != 0 ? lineAt(line_start_) : std::string_view(); }
 

@@ -27,7 +27,7 @@ static_assert(std::size(keyword_budget) == std::size(keyword_entries));
 }  // namespace
 
 Machine::Machine(const Options& options)
-    : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
+    : MachineBase(options, findEscape),
       data_(memory_),
       code_(memory_),
       code_table_(memory_),
@@ -35,8 +35,6 @@ Machine::Machine(const Options& options)
       arena_(memory_, 4096),
       line_tokens_(memory_),
       scratch_(memory_),
-      children_(memory_),
-      place_(memory_),
       budget_max_{0,
                   options.budgets.instructions,
                   options.budgets.new_,
@@ -45,20 +43,7 @@ Machine::Machine(const Options& options)
                   options.budgets.call,
                   options.budgets.return_},
       call_depth_max_(options.call_depth_max),
-      output_(options.output),
-      input_(options.input != nullptr ? options.input : &stdinReader()),
-      instruction_cap_(options.instruction_cap),
-      escapes_(memory_, options.escapes, findEscape),
-      state_(memory_),
-      control_(options.control != nullptr ? *options.control : own_control_) {}
-
-bool Machine::fail(Error e) { return state_.fail(e); }
-
-bool Machine::failAs(std::string_view host_error) {
-  return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
-}
-
-bool Machine::halt(HaltReason reason, int status) { return state_.halt(reason, status); }
+      instruction_cap_(options.instruction_cap) {}
 
 // Every line counts against a budget, so the count stays inline and the stop out of line.
 [[gnu::always_inline]] inline bool Machine::count(HaltReason budget) {
@@ -93,17 +78,12 @@ void Machine::beginRun(std::string_view name, std::string_view text) {
 
 Outcome Machine::endRun() { return state_.end(code_, code_table_, place_, Error::OutOfMemory); }
 
-Outcome Machine::run(std::string_view text, std::string_view name) {
-  beginRun(name, text);
-  proceed();
-  return endRun();
-}
-
 // Runs what is left of the run: the calls in progress, then the lines from where the run
 // stands to the end of its text. A line that pauses before it runs (a checkpoint, an escape
 // that waits and gives up) runs when the run resumes; one whose escape asked for a pause
 // is done.
 void Machine::proceed() {
+  check_at_ = 0;  // a checkpoint first: an interrupt may be waiting
   std::string_view line;
   for (;;) {
     if (!calls_.empty()) {
@@ -164,16 +144,7 @@ Outcome Machine::call(std::string_view function) {
   return endRun();
 }
 
-Outcome Machine::resume() {
-  if (!state_.paused()) return state_.outcome();
-  state_.resume(place_, control_, instructions());
-  check_at_ = 0;
-  proceed();
-  return endRun();
-}
-
-void Machine::discard() {
-  if (!state_.paused()) return;
+void Machine::dropRun() {
   calls_.clear();
   state_.discard(code_, code_table_, place_);
 }

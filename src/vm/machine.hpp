@@ -16,6 +16,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/machine_base.hpp"
 #include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
@@ -87,32 +88,20 @@ struct Options {
   std::uint64_t call_depth_max = UINT64_MAX;
 };
 
-class Machine {
+// A function's entry in the function table.
+struct FuncEntry {
+  std::size_t start;  // index of the first body line + 1; 0 when not defined
+  NameId source;      // the text it came from, among the run place's sources
+};
+
+class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape> {
  public:
   explicit Machine(const Options& options = {});
-  Machine(const Machine&) = delete;
-  Machine& operator=(const Machine&) = delete;
-
-  // Runs a whole script text line by line, to its end or its first failure or halt. `name`
-  // names the text in reports of where a run failed (a file name, say). Variables and
-  // recorded functions stay for later runs; the budgets, the recording state and the calls
-  // in progress belong to one run. A function whose End the text never reaches is not
-  // recorded: its name keeps whatever definition it had before.
-  Outcome run(std::string_view text, std::string_view name = {});
 
   // Runs a function that an earlier run recorded, as a run of its own; UnknownFunction when
   // there is none of that name.
   Outcome call(std::string_view function);
 
-  // A run (or call) pauses between two lines when the host's control says so (a slice, a
-  // deadline, an interrupt, a host escape's request); it then ends Ending::paused and keeps
-  // everything it needs to go on, the rest of its text included. resume goes on exactly
-  // where it stopped, and ends as run does; discard drops it (variables and recorded
-  // functions stay, an unfinished recording does not).
-  Outcome resume();
-  void discard();
-  bool paused() const { return state_.paused(); }
-  RunControl& control() { return control_; }
   // The instructions the run has executed so far, across its pauses.
   std::uint64_t instructions() const { return counted_[static_cast<int>(HaltReason::instructions)]; }
   // The machine as bytes (see snapshot.cpp), into `out`; false when memory runs out. An
@@ -135,32 +124,8 @@ class Machine {
   // memory runs out (the outcome then says so).
   bool setArguments(std::span<const std::string_view> args);
 
-  // Records a failure; always false, so that a routine can `return m.fail(...)`.
-  bool fail(Error e);
-  bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process, with that exit status. Nothing is printed:
-  // the command line says what stopped it.
-  bool halt(HaltReason reason, int status);
-
-  // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
-  // withholds one escape by name. False when memory runs out.
-  using HostEscape = bool (*)(Machine&, void* user);
-  bool registerEscape(std::string_view name, HostEscape fn, void* user) {
-    return escapes_.registerHost(name, fn, user);
-  }
-  bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
-  void* hostEscapeData(std::string_view name) const { return escapes_.hostData(name); }
-  // Records a failure that a host escape names itself (reported as HostError by the enum).
-  bool failAs(std::string_view host_error);
-  std::string_view hostError() const { return state_.hostError(); }
-
-  const Outcome& outcome() const { return state_.outcome(); }
   Variables& data() { return data_; }
   const Variables& data() const { return data_; }
-  const Sink& output() const { return output_; }
-  LineReader& input() { return *input_; }
-  Memory& memory() { return memory_; }
-  Children& children() { return children_; }
   // Per-instruction working bytes that an escape may use; cleared by whoever uses them.
   Buffer& scratch() { return scratch_; }
 
@@ -172,10 +137,8 @@ class Machine {
   bool callFunc(Instruction ins);
 
  private:
-  struct FuncEntry {
-    std::size_t start;  // index of the first body line + 1; 0 when not defined
-    NameId source;      // the text it came from, among the run place's sources
-  };
+  friend class MachineBase<Machine, Error, HaltReason, FuncEntry, Escape>;
+
   // A call in progress: the function, and the line of its body being run.
   struct Call {
     NameId func;
@@ -185,6 +148,7 @@ class Machine {
   void beginRun(std::string_view name = {}, std::string_view text = {});
   Outcome endRun();
   void proceed();
+  void dropRun();
   bool stepCall();
   bool endCall();
   [[gnu::cold]] bool checkpoint();
@@ -196,8 +160,6 @@ class Machine {
   bool runBody(NameId func);
   LineRef placeOf(std::size_t pos, NameId func) const;
 
-  // Declared first: everything below allocates through it.
-  Memory memory_;
   Variables data_;
   Vec<Line> code_;
   InternTable<FuncEntry> code_table_;
@@ -205,9 +167,6 @@ class Machine {
   Arena arena_;  // copies of recorded lines and their tokens
   Vec<std::string_view> line_tokens_;
   Buffer scratch_;
-  Children children_;  // processes SpawnProc started and WaitPid has not waited for
-
-  RunPlace place_;  // the run in progress, and where the last one stopped
 
   // Events counted so far and their maxima, by budget (indexed by HaltReason). A maximum
   // may be UINT32_MAX, so the counts are wider.
@@ -215,13 +174,7 @@ class Machine {
   std::uint32_t budget_max_[static_cast<int>(HaltReason::return_) + 1];
   std::uint64_t call_depth_max_;
 
-  Sink output_;
-  LineReader* input_;
   std::uint64_t instruction_cap_;
-  EscapeRegistry<Machine, Escape> escapes_;
-  RunState<Error, HaltReason, FuncEntry> state_;
-  RunControl own_control_;
-  RunControl& control_;
   std::uint64_t check_at_ = 0;  // the instruction count at which a checkpoint comes
   bool pause_after_ = false;    // the line's escape asked for a pause
 };

@@ -1,5 +1,6 @@
-// A machine as bytes and back: its variables, its functions and the lines recorded for them,
-// the escapes withheld by name, and a paused run (what is left of its text, the calls in
+// A machine as bytes and back: its variables (every name, with a value or not, so that a
+// restored machine has them in the same order and its own snapshot the same bytes), its
+// functions and the lines recorded for them, the escapes withheld by name, and a paused run (what is left of its text, the calls in
 // progress, the budgets' counts and a recording in progress). Restoring reads the bytes as
 // untrusted and checks every field; the run itself checks a call's position against the code
 // (running off its end counts as End), so the code needs no shape beyond its lines.
@@ -19,13 +20,7 @@ constexpr int budgets = static_cast<int>(HaltReason::return_) + 1;
 }  // namespace
 
 bool Machine::snapshot(Buffer& out) const {
-  SnapshotWriter w(out, vm_kind);
-  const bool is_paused = state_.paused();
-  w.u8(is_paused ? 1 : 0);
-  w.u64(place_.sourceCount());
-  for (NameId id = 0; id < place_.sourceCount(); ++id) w.text(place_.sourceName(id));
-  // Every name, with or without a value, so that a restored machine has them in the same
-  // order (and its own snapshot the same bytes).
+  SnapshotWriter w = startSnapshot(out, vm_kind);
   w.u64(data_.size());
   for (NameId id = 0; id < data_.size(); ++id) {
     std::string_view value;
@@ -46,11 +41,8 @@ bool Machine::snapshot(Buffer& out) const {
     w.u32(line.number);
     w.text(line.text);
   }
-  if (is_paused) {
-    w.text(place_.name());
-    w.text(place_.rest());
-    w.u64(place_.nextInRest());
-    w.u32(place_.line());
+  if (paused()) {
+    place_.saveRun(w, false);
     for (const std::uint64_t c : counted_) w.u64(c);
     const auto r = state_.recorded();
     w.u8(state_.recording ? 1 : 0);
@@ -70,13 +62,7 @@ bool Machine::snapshot(Buffer& out) const {
 Restored Machine::restore(std::string_view bytes) {
   SnapshotReader r(bytes, vm_kind);
   const bool is_paused = r.u8() != 0;
-  for (std::uint64_t i = 0, n = r.count(8); i < n && r.ok(); ++i) {
-    NameId id;
-    const std::string_view name = r.text();
-    if (!r.ok()) break;
-    if (!place_.addSource(name, id)) return Restored::out_of_memory;
-    if (id != i) r.spoil();  // each name once
-  }
+  if (!place_.loadSources(r)) return Restored::out_of_memory;
   for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
     const std::string_view name = r.text();
     const bool defined = r.u8() != 0;
@@ -113,10 +99,7 @@ Restored Machine::restore(std::string_view bytes) {
     if (e.start != 0 && (e.start > code_.size() + 1 || e.source >= place_.sourceCount())) r.spoil();
   }
   if (is_paused && r.ok()) {
-    const std::string_view name = r.text();
-    const std::string_view rest = r.text();
-    const std::uint64_t next = r.u64();
-    const std::uint32_t line = r.u32();
+    if (const Restored run = place_.loadRun(r); run != Restored::ok) return run;
     for (std::uint64_t& c : counted_) c = r.u64();
     const bool is_recording = r.u8() != 0;
     decltype(state_)::Recorded rec;
@@ -125,11 +108,10 @@ Restored Machine::restore(std::string_view bytes) {
     rec.replaced.start = static_cast<std::size_t>(r.u64());
     rec.replaced.source = r.u32();
     rec.code_before = static_cast<std::size_t>(r.u64());
-    if (!r.ok() || next > rest.size() || (recorded != no_index && recorded >= functions) ||
-        rec.code_before > code_.size() || (rec.replaced.start != 0 && rec.replaced.source >= place_.sourceCount())) {
+    if (!r.ok() || (recorded != no_index && recorded >= functions) || rec.code_before > code_.size() ||
+        (rec.replaced.start != 0 && rec.replaced.source >= place_.sourceCount())) {
       return Restored::invalid;
     }
-    if (!place_.restore(name, rest, next, line)) return Restored::out_of_memory;
     state_.restore(rec, is_recording);
     const std::uint64_t calls = r.count(16);
     for (std::uint64_t i = 0; i < calls && r.ok(); ++i) {

@@ -11,12 +11,10 @@
 
 namespace zandle::vm {
 
-class Variables {
+class Variables : Pinned {
  public:
   explicit Variables(Memory& memory) : table_(memory) {}
   ~Variables();
-  Variables(const Variables&) = delete;
-  Variables& operator=(const Variables&) = delete;
 
   // The value of `name` into `value`; false when there is no such variable. The view stays
   // valid until the variable is stored to.

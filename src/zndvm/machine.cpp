@@ -77,14 +77,6 @@ inline bool refersToVariable(const Operand& o) {
 
 }  // namespace
 
-bool Machine::fail(Error e) { return state_.fail(e); }
-
-Outcome Machine::run(std::string_view source, std::string_view name) {
-  beginRun(name, source);
-  proceed();
-  return endRun();
-}
-
 // Runs what is left of the run: a line a pause left waiting to be recorded, the frames it
 // left in progress, then the lines from where the run stands to the end of its text.
 void Machine::proceed() {

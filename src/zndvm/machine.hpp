@@ -18,6 +18,7 @@
 #include "common/memory.hpp"
 #include "common/outcome.hpp"
 #include "common/output.hpp"
+#include "common/machine_base.hpp"
 #include "common/run_control.hpp"
 #include "common/run_place.hpp"
 #include "common/run_state.hpp"
@@ -64,32 +65,14 @@ struct Frame {
   FuncId func;
 };
 
-class Machine {
+class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape> {
  public:
   explicit Machine(const Options& options = {});
-  Machine(const Machine&) = delete;
-  Machine& operator=(const Machine&) = delete;
-
-  // Compiles and runs a program text line by line, to its end or its first failure or halt.
-  // `name` names the text in reports of where a run failed (a file name, say). Variables and
-  // recorded functions stay for later runs; the call stack, the recording state and the
-  // instruction count belong to one run. A function whose End the text never reaches is not
-  // recorded: its name keeps whatever definition it had before.
-  Outcome run(std::string_view source, std::string_view name = {});
 
   // Runs a function that an earlier run recorded, as a run of its own; UnknownFunction when
   // there is none of that name.
   Outcome call(std::string_view function);
 
-  // A run (or call) pauses between two instructions when the host's control says so (a
-  // slice, a deadline, an interrupt, a host escape's request); it then ends Ending::paused
-  // and keeps everything it needs to go on, the rest of its text included. resume goes on
-  // exactly where it stopped, and ends as run does; discard drops it (variables and
-  // recorded functions stay, an unfinished recording does not).
-  Outcome resume();
-  void discard();
-  bool paused() const { return state_.paused(); }
-  RunControl& control() { return control_; }
   // The instructions the run has executed so far, across its pauses.
   std::uint64_t instructions() const { return executed_ + static_cast<std::uint64_t>(granted_ - left_); }
   // The machine as bytes (see snapshot.cpp), into `out`; false when memory runs out. An
@@ -115,21 +98,6 @@ class Machine {
   // memory runs out (the outcome then says so).
   bool setArguments(std::span<const std::string_view> args);
 
-  // Records a failure; always false, so that a routine can `return m.fail(...)`.
-  bool fail(Error e);
-  bool fail(SysError e) { return fail(fromSys(e)); }
-  // Ends the run the way that ends the process, with that exit status. Nothing is printed:
-  // the command line says what stopped it.
-  bool halt(HaltReason reason, int status = 1);
-
-  // A host's escape under `name`, run as fn(machine, user); null removes it. Allows or
-  // withholds one escape by name. False when memory runs out.
-  using HostEscape = bool (*)(Machine&, void* user);
-  bool registerEscape(std::string_view name, HostEscape fn, void* user) {
-    return escapes_.registerHost(name, fn, user);
-  }
-  bool allowEscape(std::string_view name, bool allowed) { return escapes_.allow(name, allowed); }
-  void* hostEscapeData(std::string_view name) const { return escapes_.hostData(name); }
   // The name of the escape being run (empty outside escapes).
   std::string_view runningEscape() const {
     return running_escape_ == no_escape ? std::string_view() : escapes_.name(running_escape_);
@@ -157,20 +125,13 @@ class Machine {
   // variable holds), or no_slot. While an argument keeps naming the same variable, as in a
   // loop, the slot comes from a cache rather than a lookup by name.
   SlotId argumentTarget(unsigned index, std::string_view name);
-  // Records a failure that a host escape names itself (reported as HostError by the enum).
-  bool failAs(std::string_view host_error);
-  std::string_view hostError() const { return state_.hostError(); }
-
-  const Outcome& outcome() const { return state_.outcome(); }
   Variables& vars() { return vars_; }
   // The recorded records, as prepared (what tests and tools may look at).
   std::span<const Instruction> recorded() const { return {code_.data(), code_.size()}; }
-  const Sink& output() const { return output_; }
-  LineReader& input() { return *input_; }
-  Memory& memory() { return memory_; }
-  Children& children() { return children_; }
 
  private:
+  friend class MachineBase<Machine, Error, HaltReason, FuncEntry, Escape>;
+
   // What a record of the general form leaves the driver to do: go on to the next record,
   // call a function, go where the frame's pc now says (past a Func's body), or stop.
   enum class Next : std::uint8_t { go_on, call, jump, stop };
@@ -182,6 +143,7 @@ class Machine {
   bool runLineRecord();
   void proceed();
   void suspend();
+  void dropRun();
   bool drive();
   General runGeneral(const Instruction& ins);
   [[gnu::noinline]] bool numericNew(const Instruction& ins);
@@ -225,8 +187,6 @@ class Machine {
   bool newCompare(const Instruction& ins);
   bool newValue(const Instruction& ins);
 
-  // Declared first: everything below allocates through it.
-  Memory memory_;
   Variables vars_;
   InternTable<FuncEntry> funcs_;
   Vec<Instruction> code_;
@@ -235,15 +195,12 @@ class Machine {
   Instruction line_code_[2];
   std::uint64_t recording_depth_ = 0;
 
-  RunPlace place_;  // the run in progress, and where the last one stopped
-
   Arena persistent_;  // recorded lines and what their records keep out of line
   Arena line_;        // the line being compiled, and a top-level line's record
   Arena scratch_;     // one instruction's results
   Arena temp_;        // one evaluation's working memory
   EvalContext ctx_;
   Vec<std::string_view> tokens_;
-  Children children_;  // processes std.proc.spawn started and std.proc.wait has not waited for
 
   bool countInstruction() {
     if (left_ == 0 && !checkpoint()) return false;
@@ -254,21 +211,16 @@ class Machine {
     return halt(HaltReason::instruction_cap);
   }
 
-  Sink output_;
-  LineReader* input_;
   // Instructions: executed_ counted up to the last checkpoint, granted_ since then, of which
   // left_ are still to run before the next one.
   std::uint64_t executed_ = 0;
   std::int64_t granted_ = 0;
   std::int64_t left_ = 0;
   std::uint64_t instruction_cap_;
-  RunControl own_control_;
-  RunControl& control_;
   bool record_pending_ = false;  // a paused recording: line_code_[0] waits to be recorded
   std::uint64_t call_depth_max_;
   bool lookUpEscapeSlot(EscapeVar var, unsigned index, bool create, SlotId& slot);
 
-  EscapeRegistry<Machine, Escape> escapes_;
   EscapeId running_escape_ = no_escape;
   // escapeSlot's slots by escape: argument and result slots of the first indexes, and the
   // variables the arguments last named (argumentTarget), plus one, 0 when not looked up yet.
@@ -281,7 +233,6 @@ class Machine {
     std::string_view target_name[cached_escape_vars];  // the interned name of target[i]
   };
   Vec<EscapeSlots> escape_slots_;
-  RunState<Error, HaltReason, FuncEntry> state_;
 };
 
 }  // namespace zandle::zndvm

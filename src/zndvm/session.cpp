@@ -11,37 +11,24 @@
 namespace zandle::zndvm {
 
 Machine::Machine(const Options& options)
-    : memory_(options.alloc, options.alloc_user, options.memory_cap != 0 ? options.memory_cap : SIZE_MAX),
+    : MachineBase(options, findEscape),
       vars_(memory_),
       funcs_(memory_),
       code_(memory_),
       stack_(memory_),
-      place_(memory_),
       persistent_(memory_, 4096),
       line_(memory_, 1024),
       scratch_(memory_, 1024),
       temp_(memory_, 1024),
       ctx_{vars_, scratch_, temp_},
       tokens_(memory_),
-      children_(memory_),
-      output_(options.output),
-      input_(options.input != nullptr ? options.input : &stdinReader()),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
-      control_(options.control != nullptr ? *options.control : own_control_),
       call_depth_max_(options.call_depth_max < limits::call_depth_max ? options.call_depth_max
                                                                      : limits::call_depth_max),
-      escapes_(memory_, options.escapes, findEscape),
-      escape_slots_(memory_),
-      state_(memory_) {
+      escape_slots_(memory_) {
   line_code_[1].op = Opcode::End;
   line_code_[1].form = Form::end;
 }
-
-bool Machine::failAs(std::string_view host_error) {
-  return state_.failAs(Error::HostError, host_error, Error::OutOfMemory);
-}
-
-bool Machine::halt(HaltReason reason, int status) { return state_.halt(reason, status); }
 
 bool Machine::setArguments(std::span<const std::string_view> args) {
   if (!vars_.set("VMARGC", Value::ofWord(args.size()))) return fail(Error::OutOfMemory);
@@ -84,15 +71,7 @@ void Machine::suspend() {
   }
 }
 
-Outcome Machine::resume() {
-  if (!state_.paused()) return state_.outcome();
-  state_.resume(place_, control_, instructions());
-  proceed();
-  return endRun();
-}
-
-void Machine::discard() {
-  if (!state_.paused()) return;
+void Machine::dropRun() {
   stack_.clear();
   record_pending_ = false;
   state_.discard(code_, funcs_, place_);

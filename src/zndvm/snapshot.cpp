@@ -1,5 +1,6 @@
-// A machine as bytes and back: its variables with their types, its functions and the lines
-// recorded for them, the escapes withheld by name, and a paused run (what is left of its text,
+// A machine as bytes and back: its variables with their types (every name, with a value or
+// not, so that a restored machine has them in the same order and its own snapshot the same
+// bytes), its functions and the lines recorded for them, the escapes withheld by name, and a paused run (what is left of its text,
 // its call stack, its counts and a recording in progress). Records are not saved as they are
 // in memory: their lines are, and restoring prepares them again, which gives the same records
 // (preparing depends on nothing but the line). Restoring reads the bytes as untrusted: it
@@ -22,13 +23,7 @@ constexpr std::uint64_t no_index = UINT64_MAX;
 }  // namespace
 
 bool Machine::snapshot(Buffer& out) const {
-  SnapshotWriter w(out, zndvm_kind);
-  const bool is_paused = state_.paused();
-  w.u8(is_paused ? 1 : 0);
-  w.u64(place_.sourceCount());
-  for (NameId id = 0; id < place_.sourceCount(); ++id) w.text(place_.sourceName(id));
-  // Every name, with or without a value, so that a restored machine has them in the same
-  // order (and its own snapshot the same bytes).
+  SnapshotWriter w = startSnapshot(out, zndvm_kind);
   w.u64(vars_.slotCount());
   for (SlotId id = 0; id < vars_.slotCount(); ++id) {
     const Value* v = vars_.get(id);
@@ -54,12 +49,10 @@ bool Machine::snapshot(Buffer& out) const {
     w.u32(ins.line);
     w.text(ins.lineText());
   }
-  if (is_paused) {
+  if (paused()) {
     // A line waiting to be recorded is saved as not yet read: restoring reads it again.
-    w.text(place_.name());
-    w.text(place_.rest());
-    w.u64(record_pending_ ? 0 : place_.nextInRest());
-    w.u32(record_pending_ ? place_.line() - 1 : place_.line());
+    // A line waiting to be recorded is saved as not yet read: restoring reads it again.
+    place_.saveRun(w, record_pending_);
     w.u64(instructions());
     const auto r = state_.recorded();
     w.u8(state_.recording ? 1 : 0);
@@ -101,13 +94,7 @@ Restored Machine::restoreLine(std::string_view text, std::uint32_t number, Instr
 Restored Machine::restore(std::string_view bytes) {
   SnapshotReader r(bytes, zndvm_kind);
   const bool is_paused = r.u8() != 0;
-  for (std::uint64_t i = 0, n = r.count(8); i < n; ++i) {
-    NameId id;
-    const std::string_view name = r.text();
-    if (!r.ok()) break;
-    if (!place_.addSource(name, id)) return Restored::out_of_memory;
-    if (id != i) r.spoil();  // each name once
-  }
+  if (!place_.loadSources(r)) return Restored::out_of_memory;
   for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
     const std::string_view name = r.text();
     const std::uint8_t type = r.u8();
@@ -170,10 +157,7 @@ Restored Machine::restore(std::string_view bytes) {
   }
   bool is_recording = false;
   if (is_paused) {
-    const std::string_view name = r.text();
-    const std::string_view rest = r.text();
-    const std::uint64_t next = r.u64();
-    const std::uint32_t line = r.u32();
+    if (const Restored run = place_.loadRun(r); run != Restored::ok) return run;
     const std::uint64_t executed = r.u64();
     is_recording = r.u8() != 0;
     recording_depth_ = r.u64();
@@ -185,8 +169,7 @@ Restored Machine::restore(std::string_view bytes) {
     rec.replaced.start = r.u64();
     rec.replaced.source = r.u32();
     rec.code_before = r.u64();
-    if (!r.ok() || next > rest.size()) return Restored::invalid;
-    if (!place_.restore(name, rest, next, line)) return Restored::out_of_memory;
+    if (!r.ok()) return Restored::invalid;
     executed_ = executed;
     state_.restore(rec, is_recording);
     const std::uint64_t frames = r.count(16);

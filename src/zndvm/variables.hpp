@@ -16,12 +16,10 @@ namespace zandle::zndvm {
 using SlotId = NameId;
 inline constexpr SlotId no_slot = no_name;
 
-class Variables {
+class Variables : Pinned {
  public:
   explicit Variables(Memory& memory) : table_(memory) {}
   ~Variables();
-  Variables(const Variables&) = delete;
-  Variables& operator=(const Variables&) = delete;
 
   // The slot of `name` into `id`, created empty (no value) when the name is new. False when
   // memory runs out.
