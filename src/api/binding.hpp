@@ -364,3 +364,13 @@ struct Binding {
 };
 
 }  // namespace zandle::api
+
+// An interpreter's two constructors: the interface's (zandle_new_vm, say) and the command
+// line's, without snapshots (see program.hpp). Used once, at the end of the binding's file.
+#define ZANDLE_API_CONSTRUCTORS(Traits, api_new, program_new)                                         \
+  extern "C" zandle_status api_new(const zandle_options* options, zandle_machine** out) {             \
+    return zandle::api::Binding<zandle::api::Traits>::create(options, out);                          \
+  }                                                                                                   \
+  zandle_status zandle::api::program_new(const zandle_options* options, zandle_machine** out) {      \
+    return Binding<Traits>::create(options, out, Binding<Traits>::program_ops);                       \
+  }

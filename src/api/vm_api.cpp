@@ -68,10 +68,4 @@ struct VmTraits : TraitsBase<VmTraits, vm::Machine, vm::Options, NoViews, ZANDLE
 
 }  // namespace zandle::api
 
-extern "C" zandle_status zandle_new_vm(const zandle_options* options, zandle_machine** out) {
-  return zandle::api::Binding<zandle::api::VmTraits>::create(options, out);
-}
-
-zandle_status zandle::api::newProgramVm(const zandle_options* options, zandle_machine** out) {
-  return Binding<VmTraits>::create(options, out, Binding<VmTraits>::program_ops);
-}
+ZANDLE_API_CONSTRUCTORS(VmTraits, zandle_new_vm, newProgramVm)

@@ -145,10 +145,4 @@ struct ZndvmTraits : TraitsBase<ZndvmTraits, zndvm::Machine, zndvm::Options, Num
 
 }  // namespace zandle::api
 
-extern "C" zandle_status zandle_new_zndvm(const zandle_options* options, zandle_machine** out) {
-  return zandle::api::Binding<zandle::api::ZndvmTraits>::create(options, out);
-}
-
-zandle_status zandle::api::newProgramZndvm(const zandle_options* options, zandle_machine** out) {
-  return Binding<ZndvmTraits>::create(options, out, Binding<ZndvmTraits>::program_ops);
-}
+ZANDLE_API_CONSTRUCTORS(ZndvmTraits, zandle_new_zndvm, newProgramZndvm)

@@ -94,12 +94,20 @@ class MachineBase : Pinned {
   ~MachineBase() = default;
 
   // A snapshot begins alike for both: the header, whether a run is paused, the names of the
-  // texts functions came from.
+  // sources, the variables (as the language keeps them) and the escapes withheld. A restore
+  // reads the same; it fails only when memory runs out (bad bytes spoil the reader, which
+  // the restore's end reports), and `is_paused` says whether a paused run follows the rest.
   SnapshotWriter startSnapshot(Buffer& out, std::uint32_t kind) const {
     SnapshotWriter w(out, kind);
     w.u8(paused() ? 1 : 0);
     place_.saveSources(w);
+    static_cast<const Self&>(*this).saveVariables(w);
+    escapes_.save(w);
     return w;
+  }
+  bool startRestore(SnapshotReader& r, bool& is_paused) {
+    is_paused = r.u8() != 0;
+    return place_.loadSources(r) && self().loadVariables(r) && escapes_.load(r);
   }
 
   // Declared first: everything else allocates through it.

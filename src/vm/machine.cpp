@@ -28,13 +28,6 @@ static_assert(std::size(keyword_budget) == std::size(keyword_entries));
 
 Machine::Machine(const Options& options)
     : MachineBase(options, findEscape),
-      data_(memory_),
-      code_(memory_),
-      code_table_(memory_),
-      calls_(memory_),
-      arena_(memory_, 4096),
-      line_tokens_(memory_),
-      scratch_(memory_),
       budget_max_{0,
                   options.budgets.instructions,
                   options.budgets.new_,

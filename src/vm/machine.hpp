@@ -148,6 +148,8 @@ class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape
   void beginRun(std::string_view name = {}, std::string_view text = {});
   Outcome endRun();
   void proceed();
+  void saveVariables(SnapshotWriter& w) const;
+  bool loadVariables(SnapshotReader& r);
   void dropRun();
   bool stepCall();
   bool endCall();
@@ -160,13 +162,13 @@ class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape
   bool runBody(NameId func);
   LineRef placeOf(std::size_t pos, NameId func) const;
 
-  Variables data_;
-  Vec<Line> code_;
-  InternTable<FuncEntry> code_table_;
-  Vec<Call> calls_;
-  Arena arena_;  // copies of recorded lines and their tokens
-  Vec<std::string_view> line_tokens_;
-  Buffer scratch_;
+  Variables data_{memory_};
+  Vec<Line> code_{memory_};
+  InternTable<FuncEntry> code_table_{memory_};
+  Vec<Call> calls_{memory_};
+  Arena arena_{memory_, 4096};  // copies of recorded lines and their tokens
+  Vec<std::string_view> line_tokens_{memory_};
+  Buffer scratch_{memory_};
 
   // Events counted so far and their maxima, by budget (indexed by HaltReason). A maximum
   // may be UINT32_MAX, so the counts are wider.

@@ -19,8 +19,8 @@ constexpr int budgets = static_cast<int>(HaltReason::return_) + 1;
 
 }  // namespace
 
-bool Machine::snapshot(Buffer& out) const {
-  SnapshotWriter w = startSnapshot(out, vm_kind);
+// Every name, with its value or without one.
+void Machine::saveVariables(SnapshotWriter& w) const {
   w.u64(data_.size());
   for (NameId id = 0; id < data_.size(); ++id) {
     std::string_view value;
@@ -29,7 +29,23 @@ bool Machine::snapshot(Buffer& out) const {
     w.u8(defined ? 1 : 0);
     if (defined) w.text(value);
   }
-  escapes_.save(w);
+}
+
+bool Machine::loadVariables(SnapshotReader& r) {
+  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
+    const std::string_view name = r.text();
+    const bool defined = r.u8() != 0;
+    const std::string_view value = defined ? r.text() : std::string_view();
+    if (!r.ok()) break;
+    const std::size_t before = data_.size();
+    if (!(defined ? data_.store(name, value) : data_.declare(name))) return false;
+    if (data_.size() != before + 1) r.spoil();  // each name once
+  }
+  return true;
+}
+
+bool Machine::snapshot(Buffer& out) const {
+  SnapshotWriter w = startSnapshot(out, vm_kind);
   w.u64(code_table_.count());
   for (NameId id = 0; id < code_table_.count(); ++id) {
     w.text(code_table_.name(id));
@@ -61,18 +77,8 @@ bool Machine::snapshot(Buffer& out) const {
 
 Restored Machine::restore(std::string_view bytes) {
   SnapshotReader r(bytes, vm_kind);
-  const bool is_paused = r.u8() != 0;
-  if (!place_.loadSources(r)) return Restored::out_of_memory;
-  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
-    const std::string_view name = r.text();
-    const bool defined = r.u8() != 0;
-    const std::string_view value = defined ? r.text() : std::string_view();
-    if (!r.ok()) break;
-    const std::size_t before = data_.size();
-    if (!(defined ? data_.store(name, value) : data_.declare(name))) return Restored::out_of_memory;
-    if (data_.size() != before + 1) r.spoil();
-  }
-  if (!escapes_.load(r)) return Restored::out_of_memory;
+  bool is_paused;
+  if (!startRestore(r, is_paused)) return Restored::out_of_memory;
   const std::uint64_t functions = r.count(20);
   for (std::uint64_t i = 0; i < functions && r.ok(); ++i) {
     const std::string_view name = r.text();

@@ -165,6 +165,8 @@ class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape
   bool keepParsed(const ParsedLine& parsed, Arena& arena, const ParsedLine*& out);
   bool record(const Instruction& ins);
   bool append(const Instruction& ins);
+  void saveVariables(SnapshotWriter& w) const;
+  bool loadVariables(SnapshotReader& r);
   Restored restoreLine(std::string_view text, std::uint32_t number, Instruction& ins);
   bool checkRestored(std::uint64_t depth, std::uint64_t last_block, bool is_recording);
   LineRef placeOf(std::uint64_t pc, FuncId func) const;
@@ -187,20 +189,20 @@ class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape
   bool newCompare(const Instruction& ins);
   bool newValue(const Instruction& ins);
 
-  Variables vars_;
-  InternTable<FuncEntry> funcs_;
-  Vec<Instruction> code_;
-  Vec<Frame> stack_;
+  Variables vars_{memory_};
+  InternTable<FuncEntry> funcs_{memory_};
+  Vec<Instruction> code_{memory_};
+  Vec<Frame> stack_{memory_};
   // The top-level line's record and an End after it, which the bottom frame runs.
   Instruction line_code_[2];
   std::uint64_t recording_depth_ = 0;
 
-  Arena persistent_;  // recorded lines and what their records keep out of line
-  Arena line_;        // the line being compiled, and a top-level line's record
-  Arena scratch_;     // one instruction's results
-  Arena temp_;        // one evaluation's working memory
-  EvalContext ctx_;
-  Vec<std::string_view> tokens_;
+  Arena persistent_{memory_, 4096};  // recorded lines and what their records keep out of line
+  Arena line_{memory_, 1024};  // the line being compiled, and a top-level line's record
+  Arena scratch_{memory_, 1024};  // one instruction's results
+  Arena temp_{memory_, 1024};  // one evaluation's working memory
+  EvalContext ctx_{vars_, scratch_, temp_};
+  Vec<std::string_view> tokens_{memory_};
 
   bool countInstruction() {
     if (left_ == 0 && !checkpoint()) return false;
@@ -232,7 +234,7 @@ class Machine : public MachineBase<Machine, Error, HaltReason, FuncEntry, Escape
     SlotId target[cached_escape_vars];
     std::string_view target_name[cached_escape_vars];  // the interned name of target[i]
   };
-  Vec<EscapeSlots> escape_slots_;
+  Vec<EscapeSlots> escape_slots_{memory_};
 };
 
 }  // namespace zandle::zndvm

@@ -12,20 +12,9 @@ namespace zandle::zndvm {
 
 Machine::Machine(const Options& options)
     : MachineBase(options, findEscape),
-      vars_(memory_),
-      funcs_(memory_),
-      code_(memory_),
-      stack_(memory_),
-      persistent_(memory_, 4096),
-      line_(memory_, 1024),
-      scratch_(memory_, 1024),
-      temp_(memory_, 1024),
-      ctx_{vars_, scratch_, temp_},
-      tokens_(memory_),
       instruction_cap_(options.instruction_cap != 0 ? options.instruction_cap : UINT64_MAX),
       call_depth_max_(options.call_depth_max < limits::call_depth_max ? options.call_depth_max
-                                                                     : limits::call_depth_max),
-      escape_slots_(memory_) {
+                                                                     : limits::call_depth_max) {
   line_code_[1].op = Opcode::End;
   line_code_[1].form = Form::end;
 }

@@ -22,8 +22,8 @@ constexpr std::uint64_t no_index = UINT64_MAX;
 
 }  // namespace
 
-bool Machine::snapshot(Buffer& out) const {
-  SnapshotWriter w = startSnapshot(out, zndvm_kind);
+// Every name, with its type and value, or without a value.
+void Machine::saveVariables(SnapshotWriter& w) const {
   w.u64(vars_.slotCount());
   for (SlotId id = 0; id < vars_.slotCount(); ++id) {
     const Value* v = vars_.get(id);
@@ -36,7 +36,42 @@ bool Machine::snapshot(Buffer& out) const {
       w.u64(v->as.word);  // the 64 bits of a word, a sword or a float alike
     }
   }
-  escapes_.save(w);
+}
+
+bool Machine::loadVariables(SnapshotReader& r) {
+  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
+    const std::string_view name = r.text();
+    const std::uint8_t type = r.u8();
+    Value v = Value::failure(Error::UnknownVariable);
+    switch (type) {
+      case static_cast<std::uint8_t>(Type::failure): break;  // a name without a value
+      case static_cast<std::uint8_t>(Type::word): v = Value::ofWord(r.u64()); break;
+      case static_cast<std::uint8_t>(Type::sword): v = Value::ofSword(static_cast<std::int64_t>(r.u64())); break;
+      case static_cast<std::uint8_t>(Type::float_): {
+        const std::uint64_t bits = r.u64();
+        v = Value::ofWord(bits);
+        v.type = Type::float_;
+        break;
+      }
+      case static_cast<std::uint8_t>(Type::str): {
+        const std::string_view text = r.text();
+        if (text.size() > str_max) r.spoil();
+        v = Value::ofStr(text);
+        break;
+      }
+      default: r.spoil();
+    }
+    if (!r.ok()) break;
+    const std::size_t before = vars_.slotCount();
+    SlotId id;
+    if (!vars_.intern(name, id) || (!v.failed() && !vars_.set(id, v))) return false;
+    if (vars_.slotCount() != before + 1) r.spoil();  // each name once
+  }
+  return true;
+}
+
+bool Machine::snapshot(Buffer& out) const {
+  SnapshotWriter w = startSnapshot(out, zndvm_kind);
   w.u64(funcs_.count());
   for (FuncId id = 0; id < funcs_.count(); ++id) {
     w.text(funcs_.name(id));
@@ -50,7 +85,6 @@ bool Machine::snapshot(Buffer& out) const {
     w.text(ins.lineText());
   }
   if (paused()) {
-    // A line waiting to be recorded is saved as not yet read: restoring reads it again.
     // A line waiting to be recorded is saved as not yet read: restoring reads it again.
     place_.saveRun(w, record_pending_);
     w.u64(instructions());
@@ -93,37 +127,8 @@ Restored Machine::restoreLine(std::string_view text, std::uint32_t number, Instr
 
 Restored Machine::restore(std::string_view bytes) {
   SnapshotReader r(bytes, zndvm_kind);
-  const bool is_paused = r.u8() != 0;
-  if (!place_.loadSources(r)) return Restored::out_of_memory;
-  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
-    const std::string_view name = r.text();
-    const std::uint8_t type = r.u8();
-    Value v = Value::failure(Error::UnknownVariable);
-    switch (type) {
-      case static_cast<std::uint8_t>(Type::failure): break;  // a name without a value
-      case static_cast<std::uint8_t>(Type::word): v = Value::ofWord(r.u64()); break;
-      case static_cast<std::uint8_t>(Type::sword): v = Value::ofSword(static_cast<std::int64_t>(r.u64())); break;
-      case static_cast<std::uint8_t>(Type::float_): {
-        const std::uint64_t bits = r.u64();
-        v = Value::ofWord(bits);
-        v.type = Type::float_;
-        break;
-      }
-      case static_cast<std::uint8_t>(Type::str): {
-        const std::string_view text = r.text();
-        if (text.size() > str_max) r.spoil();
-        v = Value::ofStr(text);
-        break;
-      }
-      default: r.spoil();
-    }
-    if (!r.ok()) break;
-    const std::size_t before = vars_.slotCount();
-    SlotId id;
-    if (!vars_.intern(name, id) || (!v.failed() && !vars_.set(id, v))) return Restored::out_of_memory;
-    if (vars_.slotCount() != before + 1) r.spoil();  // each name once
-  }
-  if (!escapes_.load(r)) return Restored::out_of_memory;
+  bool is_paused;
+  if (!startRestore(r, is_paused)) return Restored::out_of_memory;
   const std::uint64_t functions = r.count(22);
   for (std::uint64_t i = 0; i < functions && r.ok(); ++i) {
     const std::string_view name = r.text();
