@@ -37,7 +37,9 @@ export interface RunResult {
   exitStatus: number;
   /** Where the run failed, halted or paused; null when it finished (or stopped before any line). */
   place: Place | null;
-  /** The functions that were running (or, paused, are running), innermost first. */
+  /** The functions that were running (or, paused, are running), innermost first. Those of a
+   * paused run are read from the machine when first asked for, which must be before it
+   * resumes, runs, is discarded, restored or freed (else invalid_argument is thrown). */
   calls: ActiveCall[];
   /** What a host escape (or the output function) threw, when that failed the run. */
   cause?: unknown;

@@ -47,6 +47,7 @@ function invalid(message) {
 }
 
 const encoder = new TextEncoder();
+const utf8 = new TextDecoder();
 
 function bytesOf(value, what) {
   if (typeof value === 'string') return encoder.encode(value);
@@ -170,6 +171,7 @@ export class Zandle {
   #running = false;
   #escapeRunning = false; // a host escape of this machine is being run
   #pauseAsked = false; // that escape asked the run to pause after it
+  #moves = 0; // counts what changes where a run stands (run, call, resume, discard, restore, free)
 
   constructor(token) {
     if (token !== constructing) throw new TypeError('use await Zandle.create(options)');
@@ -260,6 +262,7 @@ export class Zandle {
   discard() {
     this.#live();
     this.#check(this.#ex.zandle_discard(this.#handle));
+    this.#moves++;
     this.#endOfText();
   }
 
@@ -330,6 +333,7 @@ export class Zandle {
     if (bytes instanceof ArrayBuffer) bytes = new Uint8Array(bytes);
     if (!(bytes instanceof Uint8Array)) throw invalid('a snapshot must be a Uint8Array');
     this.#check(this.#withBytes([bytes], (p, l) => this.#ex.zandle_restore(this.#handle, p, l)));
+    this.#moves++;
     // Output the replaced run had begun is no part of the restored one.
     this.#decoder = new TextDecoder('utf-8', { fatal: false });
     // The C interface leaves host escapes to the host to register again: the functions are
@@ -470,6 +474,7 @@ export class Zandle {
   free() {
     if (this.#running) throw new ZandleError('busy', 'the machine is running');
     if (this.#ex !== undefined && this.#handle !== 0) this.#ex.zandle_free(this.#handle);
+    this.#moves++;
     this.#handle = 0;
     this.#ex = undefined;
     this.#memory = undefined;
@@ -518,7 +523,7 @@ export class Zandle {
   }
 
   #string(at, length) {
-    return new TextDecoder().decode(this.#u8().subarray(at, at + length));
+    return utf8.decode(this.#u8().subarray(at, at + length));
   }
 
   #cString(at) {
@@ -560,6 +565,7 @@ export class Zandle {
   #whileRunning(texts, fn) {
     if (this.#running) return this.#withBytes(texts, fn);
     this.#running = true;
+    this.#moves++;
     try {
       return this.#withBytes(texts, fn);
     } catch (e) {
@@ -574,13 +580,15 @@ export class Zandle {
     }
   }
 
-  #place(at) {
-    const line = this.#u32(at + 8);
+  // A zandle_place at `at`; `text(at, length)` reads its strings.
+  #place(at, text = (p, l) => this.#string(p, l)) {
+    const view = this.#view();
+    const line = view.getUint32(at + 8, true);
     if (line === 0) return null;
     return {
-      source: this.#string(this.#u32(at), this.#u32(at + 4)),
+      source: text(view.getUint32(at, true), view.getUint32(at + 4, true)),
       line,
-      text: this.#string(this.#u32(at + 12), this.#u32(at + 16)),
+      text: text(view.getUint32(at + 12, true), view.getUint32(at + 16, true)),
     };
   }
 
@@ -613,14 +621,57 @@ export class Zandle {
       place: ex.zandle_where(h, s) === OK ? this.#place(s) : null,
       calls: [],
     };
-    const count = ex.zandle_active_call_count(h) >>> 0;
-    for (let i = 0; i < count; i++) {
-      if (ex.zandle_active_call(h, i, s, s + 4, s + 8) !== OK) break;
-      result.calls.push({ function: this.#string(this.#u32(s), this.#u32(s + 4)), ...this.#place(s + 8) });
+    if (status === PAUSED) {
+      // A run in slices pauses again and again, and listing a deep recursion's calls at each
+      // pause would cost more than the slices: they are read when asked for, which must be
+      // while the run is still paused there (as a debugger's frames are).
+      const at = this.#moves;
+      let calls;
+      Object.defineProperty(result, 'calls', {
+        enumerable: true,
+        configurable: true,
+        get: () => {
+          if (calls === undefined) {
+            if (this.#moves !== at) {
+              throw invalid('the calls of a paused run are read before it resumes (or is discarded, restored, freed)');
+            }
+            calls = this.#activeCalls();
+          }
+          return calls;
+        },
+      });
+    } else {
+      result.calls = this.#activeCalls();
     }
     if (thrown !== undefined) result.cause = thrown;
     else if (outputFailure !== undefined) result.cause = outputFailure;
     return result;
+  }
+
+  // The functions running where the last run stopped, innermost first.
+  #activeCalls() {
+    const ex = this.#ex;
+    const h = this.#handle;
+    const s = this.#scratch;
+    const calls = [];
+    // Deep recursion gives many calls of few functions from few lines: each string is read once.
+    const seen = new Map();
+    const text = (at, length) => {
+      const key = at * 4294967296 + length;
+      let t = seen.get(key);
+      if (t === undefined) {
+        t = this.#string(at, length);
+        seen.set(key, t);
+      }
+      return t;
+    };
+    const count = ex.zandle_active_call_count(h) >>> 0;
+    for (let i = 0; i < count; i++) {
+      if (ex.zandle_active_call(h, i, s, s + 4, s + 8) !== OK) break;
+      const view = this.#view();
+      calls.push({ function: text(view.getUint32(s, true), view.getUint32(s + 4, true)), ...this.#place(s + 8, text) });
+    }
+    return calls;
   }
 
   #emit(text, bytes) {

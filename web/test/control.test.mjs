@@ -88,13 +88,17 @@ describe('slices', () => {
     m.setText('from_host', 'set while paused');
     m.setSlice(0);
     assert.equal(m.resume().status, 'ok');
+    // The calls of a pause are read while the run stands there; once read, they stay.
+    assert.equal(r.calls.length, 2);
     assert.equal(m.printed(), 'set while paused\n');
     assert.equal(m.paused, false);
     assert.throws(() => m.resume(), rejects('invalid_argument'));
 
     m.setSlice(2);
-    assert.equal(m.run(text).status, 'paused');
+    const unread = m.run(text);
+    assert.equal(unread.status, 'paused');
     m.discard();
+    assert.throws(() => unread.calls, rejects('invalid_argument'));
     assert.equal(m.paused, false);
     assert.throws(() => m.resume(), rejects('invalid_argument'));
     m.discard(); // nothing paused: nothing to do
