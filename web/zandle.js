@@ -5,12 +5,15 @@
 // what it reports, with the same status and error names.
 
 const STATUS = ['ok', 'failed', 'halted', 'out_of_memory', 'invalid_argument', 'not_found', 'wrong_type',
-  'unsupported', 'busy'];
+  'unsupported', 'busy', 'paused', 'invalid_snapshot'];
 const HALT = ['none', 'instructions', 'new', 'escape', 'func', 'call', 'return', 'instruction_cap', 'call_stack',
   'exit'];
 const TYPE = ['word', 'sword', 'float', 'str'];
 const OK = 0;
+const FAILED = 1;
+const HALTED = 2;
 const NOT_FOUND = 5;
+const PAUSED = 9;
 const WORD_MAX = (1n << 64n) - 1n;
 const SWORD_MIN = -(1n << 63n);
 const SIZE_MAX = 0xffffffff; // size_t of a 32-bit module
@@ -44,6 +47,7 @@ function invalid(message) {
 }
 
 const encoder = new TextEncoder();
+const utf8 = new TextDecoder();
 
 function bytesOf(value, what) {
   if (typeof value === 'string') return encoder.encode(value);
@@ -165,6 +169,9 @@ export class Zandle {
   #thrown; // what a host escape threw during the current run
   #outputFailure; // what the output function threw
   #running = false;
+  #escapeRunning = false; // a host escape of this machine is being run
+  #pauseAsked = false; // that escape asked the run to pause after it
+  #moves = 0; // counts what changes where a run stands (run, call, resume, discard, restore, free)
 
   constructor(token) {
     if (token !== constructing) throw new TypeError('use await Zandle.create(options)');
@@ -172,7 +179,7 @@ export class Zandle {
 
   /**
    * Makes a machine. Options: kind ("zndvm" or "vm"), instructionCap, memoryCap (bytes),
-   * preset ("sandbox", the default, "console" or "all"), output(text, bytes), input (text, or a
+   * preset ("sandbox", the default, "console", "all" or "pure"), output(text, bytes), input (text, or a
    * function giving the next piece of input, null at its end), escapes ({name: (args, machine)
    * => result}), arguments (VMARG0, ...), sleep(ms) and wasm (the module or its bytes or URL).
    */
@@ -243,6 +250,97 @@ export class Zandle {
     this.#live();
     if (typeof fn !== 'string') throw invalid('the function name must be a string');
     return this.#outcome(this.#whileRunning([fn], (p, l) => this.#ex.zandle_call(this.#handle, p, l)));
+  }
+
+  /** Continues a paused run where it stopped; it ends as run() does, or pauses again. */
+  resume() {
+    this.#live();
+    return this.#outcome(this.#whileRunning([], () => this.#ex.zandle_resume(this.#handle)));
+  }
+
+  /** Drops a paused run; variables and recorded functions stay. Nothing paused: nothing done. */
+  discard() {
+    this.#live();
+    this.#check(this.#ex.zandle_discard(this.#handle));
+    this.#moves++;
+    this.#endOfText();
+  }
+
+  /** Whether a run is paused (run() and call() are busy until it is resumed to its end or
+   * discarded). */
+  get paused() {
+    this.#live();
+    return this.#ex.zandle_paused(this.#handle) !== 0;
+  }
+
+  /** From the next run or resume on, pauses after this many instructions (0: never). */
+  setSlice(instructions) {
+    this.#live();
+    if (instructions === undefined || instructions === null) throw invalid('the slice must be a whole number');
+    this.#check(this.#ex.zandle_set_slice(this.#handle, checkedCap(instructions, WORD_MAX, 'the slice')));
+  }
+
+  /** From the next run or resume on, pauses once this many milliseconds have passed since it
+   * began (0: never); fractions count, to the nanosecond. A sleeping script wakes early. */
+  setDeadline(milliseconds) {
+    this.#live();
+    let ns;
+    if (typeof milliseconds === 'bigint') {
+      ns = milliseconds * 1000000n;
+    } else if (typeof milliseconds === 'number' && Number.isFinite(milliseconds)) {
+      ns = milliseconds > Number(WORD_MAX) / 1e6 ? WORD_MAX + 1n : BigInt(Math.round(milliseconds * 1e6));
+    } else {
+      throw invalid('the deadline must be a number of milliseconds');
+    }
+    if (ns < 0n || ns > WORD_MAX) throw invalid('the deadline is out of range');
+    this.#check(this.#ex.zandle_set_deadline(this.#handle, ns));
+  }
+
+  /** Pauses the run at its next instruction boundary. JavaScript runs one thing at a time on a
+   * thread, so a run is in progress only while this is called from one of its callbacks (a
+   * host escape, output, input, sleep): the run pauses soon after that callback returns, and
+   * a sleep ends early. Called at any other time, the next run or resume pauses before its
+   * first instruction. */
+  interrupt() {
+    this.#live();
+    this.#ex.zandle_interrupt(this.#handle);
+  }
+
+  /** Called by a host escape of this machine while it runs: the escape's results stand, and
+   * the run pauses just after its Escape (the run() or resume() that ran it returns "paused"),
+   * so that the host can do asynchronous work, set variables and resume. */
+  pause() {
+    if (!this.#escapeRunning) throw invalid('pause() is for a host escape of this machine, while it runs');
+    this.#pauseAsked = true;
+  }
+
+  /** The machine (idle or paused) as bytes: its variables with their types, recorded functions,
+   * withheld escapes, and a paused run with its calls and counts. A copy, the host's to keep. */
+  snapshot() {
+    this.#live();
+    const s = this.#scratch;
+    this.#check(this.#ex.zandle_snapshot(this.#handle, s, s + 4));
+    const at = this.#u32(s);
+    return this.#u8().slice(at, at + this.#u32(s + 4));
+  }
+
+  /** Replaces the machine's variables, functions and run with a snapshot of a machine of the
+   * same kind; a paused run can then be resumed. The host escapes this machine has stay
+   * registered (a name the snapshot withholds stays withheld). Bytes that are no such
+   * snapshot throw invalid_snapshot and change nothing. */
+  restore(bytes) {
+    this.#live();
+    if (bytes instanceof ArrayBuffer) bytes = new Uint8Array(bytes);
+    if (!(bytes instanceof Uint8Array)) throw invalid('a snapshot must be a Uint8Array');
+    this.#check(this.#withBytes([bytes], (p, l) => this.#ex.zandle_restore(this.#handle, p, l)));
+    this.#moves++;
+    // Output the replaced run had begun is no part of the restored one.
+    this.#decoder = new TextDecoder('utf-8', { fatal: false });
+    // The C interface leaves host escapes to the host to register again: the functions are
+    // this object's, so they are.
+    for (const [id, { name }] of this.#escapes) {
+      this.#check(this.#withBytes([name], (p, l) => this.#ex.zandle_web_register(this.#handle, p, l, id, 0)));
+    }
   }
 
   /** Publishes arguments as VMARGC and VMARG0, VMARG1, ... */
@@ -344,6 +442,7 @@ export class Zandle {
     let id = this.#escapeIds.get(name);
     if (fn === null) {
       this.#check(this.#withBytes([n], (p, l) => this.#ex.zandle_web_register(this.#handle, p, l, 0, 1)));
+      if (id !== undefined) this.#escapes.delete(id);
       return;
     }
     if (id === undefined) id = this.#nextId++;
@@ -375,6 +474,7 @@ export class Zandle {
   free() {
     if (this.#running) throw new ZandleError('busy', 'the machine is running');
     if (this.#ex !== undefined && this.#handle !== 0) this.#ex.zandle_free(this.#handle);
+    this.#moves++;
     this.#handle = 0;
     this.#ex = undefined;
     this.#memory = undefined;
@@ -423,7 +523,7 @@ export class Zandle {
   }
 
   #string(at, length) {
-    return new TextDecoder().decode(this.#u8().subarray(at, at + length));
+    return utf8.decode(this.#u8().subarray(at, at + length));
   }
 
   #cString(at) {
@@ -465,6 +565,7 @@ export class Zandle {
   #whileRunning(texts, fn) {
     if (this.#running) return this.#withBytes(texts, fn);
     this.#running = true;
+    this.#moves++;
     try {
       return this.#withBytes(texts, fn);
     } catch (e) {
@@ -479,45 +580,98 @@ export class Zandle {
     }
   }
 
-  #place(at) {
-    const line = this.#u32(at + 8);
+  // A zandle_place at `at`; `text(at, length)` reads its strings.
+  #place(at, text = (p, l) => this.#string(p, l)) {
+    const view = this.#view();
+    const line = view.getUint32(at + 8, true);
     if (line === 0) return null;
     return {
-      source: this.#string(this.#u32(at), this.#u32(at + 4)),
+      source: text(view.getUint32(at, true), view.getUint32(at + 4, true)),
       line,
-      text: this.#string(this.#u32(at + 12), this.#u32(at + 16)),
+      text: text(view.getUint32(at + 12, true), view.getUint32(at + 16, true)),
     };
   }
 
-  // How a run or call ended, as the C interface reports it; a status about the call itself
-  // (busy, out of memory) is thrown.
+  // The run's output is complete: a character it left unfinished is given as it stands.
+  #endOfText() {
+    const rest = this.#decoder.decode();
+    if (rest !== '') this.#emit(rest, new Uint8Array(0));
+  }
+
+  // How a run, call or resume ended or paused, as the C interface reports it; a status about
+  // the call itself (busy, out of memory) is thrown.
   #outcome(status) {
     const thrown = this.#thrown;
     const outputFailure = this.#outputFailure;
     this.#thrown = undefined;
     this.#outputFailure = undefined;
-    const rest = this.#decoder.decode();
-    if (rest !== '') this.#emit(rest, new Uint8Array(0));
-    if (status > 2) throw new ZandleError(statusName(status));
+    // A paused run keeps a character its output split: the rest may come on resuming.
+    if (status !== PAUSED) this.#endOfText();
+    if (status !== OK && status !== FAILED && status !== HALTED && status !== PAUSED) {
+      throw new ZandleError(statusName(status));
+    }
     const ex = this.#ex;
     const h = this.#handle;
     const s = this.#scratch;
     const result = {
       status: STATUS[status],
-      error: status === 1 ? this.#cString(ex.zandle_error_name(h) >>> 0) : '',
+      error: status === FAILED ? this.#cString(ex.zandle_error_name(h) >>> 0) : '',
       halt: HALT[ex.zandle_halt_reason(h)] ?? `halt_${ex.zandle_halt_reason(h)}`,
       exitStatus: ex.zandle_exit_status(h),
       place: ex.zandle_where(h, s) === OK ? this.#place(s) : null,
       calls: [],
     };
-    const count = ex.zandle_active_call_count(h) >>> 0;
-    for (let i = 0; i < count; i++) {
-      if (ex.zandle_active_call(h, i, s, s + 4, s + 8) !== OK) break;
-      result.calls.push({ function: this.#string(this.#u32(s), this.#u32(s + 4)), ...this.#place(s + 8) });
+    if (status === PAUSED) {
+      // A run in slices pauses again and again, and listing a deep recursion's calls at each
+      // pause would cost more than the slices: they are read when asked for, which must be
+      // while the run is still paused there (as a debugger's frames are).
+      const at = this.#moves;
+      let calls;
+      Object.defineProperty(result, 'calls', {
+        enumerable: true,
+        configurable: true,
+        get: () => {
+          if (calls === undefined) {
+            if (this.#moves !== at) {
+              throw invalid('the calls of a paused run are read before it resumes (or is discarded, restored, freed)');
+            }
+            calls = this.#activeCalls();
+          }
+          return calls;
+        },
+      });
+    } else {
+      result.calls = this.#activeCalls();
     }
     if (thrown !== undefined) result.cause = thrown;
     else if (outputFailure !== undefined) result.cause = outputFailure;
     return result;
+  }
+
+  // The functions running where the last run stopped, innermost first.
+  #activeCalls() {
+    const ex = this.#ex;
+    const h = this.#handle;
+    const s = this.#scratch;
+    const calls = [];
+    // Deep recursion gives many calls of few functions from few lines: each string is read once.
+    const seen = new Map();
+    const text = (at, length) => {
+      const key = at * 4294967296 + length;
+      let t = seen.get(key);
+      if (t === undefined) {
+        t = this.#string(at, length);
+        seen.set(key, t);
+      }
+      return t;
+    };
+    const count = ex.zandle_active_call_count(h) >>> 0;
+    for (let i = 0; i < count; i++) {
+      if (ex.zandle_active_call(h, i, s, s + 4, s + 8) !== OK) break;
+      const view = this.#view();
+      calls.push({ function: text(view.getUint32(s, true), view.getUint32(s + 4, true)), ...this.#place(s + 8, text) });
+    }
+    return calls;
   }
 
   #emit(text, bytes) {
@@ -528,13 +682,16 @@ export class Zandle {
   #runEscape(id) {
     const entry = this.#escapes.get(id);
     if (entry === undefined) return 1;
+    this.#escapeRunning = true;
+    this.#pauseAsked = false;
     try {
       const result = entry.fn(this.#escapeArgs(), this);
       if (result !== null && typeof result === 'object' && typeof result.then === 'function') {
-        throw new TypeError(`escape ${entry.name} returned a promise: escapes run synchronously`);
+        throw new TypeError(`escape ${entry.name} returned a promise: escapes run synchronously ` +
+          '(call machine.pause() and resume() once it settles)');
       }
       this.#storeResult(entry.name, result);
-      return 0;
+      return this.#pauseAsked ? this.#ex.zandle_escape_pause(this.#handle) : 0;
     } catch (e) {
       if (e instanceof EscapeFailure) {
         try {
@@ -545,6 +702,9 @@ export class Zandle {
       }
       this.#thrown = e;
       return 1;
+    } finally {
+      this.#escapeRunning = false;
+      this.#pauseAsked = false;
     }
   }
 

@@ -1,6 +1,6 @@
 // The playground page: an editor with the grammar's highlighting, the examples, and runs in a
-// Web Worker (worker.js) whose output is drawn by the terminal view; a failure marks its
-// line and shows the calls that were running. The script lives in the page's address.
+// Web Worker (worker.js) whose output is drawn by the terminal view; a failure (or Stop) marks
+// its line and shows the calls that were running. The script lives in the page's address.
 import { Grammar, classOf } from './highlight.js';
 import { decodeScript, encodeScript } from './share.js';
 import { Terminal, renderTerminal } from './terminal.js';
@@ -19,8 +19,9 @@ const outputPane = $('output');
 const NAME = 'playground.znd';
 const terminal = new Terminal();
 
-// What the browser test reads: the state of the last run, its raw output and its result.
-const state = { phase: 'loading', output: '', result: null, elapsed: 0, examples: [] };
+// What the browser test reads: the state of the last run, its raw output and its result, and
+// how Stop ended it ('paused' or 'terminated').
+const state = { phase: 'loading', output: '', result: null, elapsed: 0, examples: [], stoppedBy: '' };
 window.playground = state;
 
 let grammar = null;
@@ -30,6 +31,11 @@ let running = false;
 let runStarted = 0;
 let runNumber = 0;
 let failedLine = 0;
+let stopTimer = 0;
+
+// How long Stop waits for the worker to pause the run between two slices before it ends the
+// worker: a slice is a few milliseconds of work, but a script may be sleeping.
+const STOP_GRACE_MS = 250;
 
 // --- the editor ----------------------------------------------------------------------
 
@@ -147,6 +153,7 @@ async function run() {
   terminal.reset();
   state.output = '';
   state.result = null;
+  state.stoppedBy = '';
   state.phase = 'running';
   renderTerminal(terminal, outputPane);
   $('calls').hidden = true;
@@ -159,6 +166,7 @@ async function run() {
   runStarted = performance.now();
   worker.postMessage({
     type: 'run',
+    number,
     kind: kindSelect.value,
     text: source.value,
     name: NAME,
@@ -169,18 +177,28 @@ async function run() {
 }
 
 function stop() {
-  if (!running) return;
-  runNumber++;
-  // The run is in the middle of its work and cannot be asked to stop: its worker is ended.
-  worker.terminate();
-  worker = null;
-  const seconds = ((performance.now() - runStarted) / 1000).toFixed(2);
-  finish('stopped', `Stopped after ${seconds} s.`);
-  state.phase = 'stopped';
-  startWorker();
+  if (!running || stopTimer !== 0) return;
+  if (worker === null) return;
+  // The worker pauses the run at its next slice and says where it stood; a run that does not
+  // come to a slice in time (it sleeps) is ended with its worker.
+  worker.postMessage({ type: 'stop', number: runNumber });
+  stopTimer = setTimeout(() => {
+    stopTimer = 0;
+    if (!running) return;
+    runNumber++;
+    worker.terminate();
+    worker = null;
+    const seconds = ((performance.now() - runStarted) / 1000).toFixed(2);
+    finish('stopped', `Stopped after ${seconds} s.`);
+    state.stoppedBy = 'terminated';
+    state.phase = 'stopped';
+    startWorker();
+  }, STOP_GRACE_MS);
 }
 
 function finish(cls, text) {
+  clearTimeout(stopTimer);
+  stopTimer = 0;
   running = false;
   runButton.disabled = false;
   stopButton.disabled = true;
@@ -212,7 +230,7 @@ function describe(result, elapsed, memoryCap) {
 }
 
 function onWorkerMessage(data) {
-  if (!running) return;
+  if (!running || (data.number !== undefined && data.number !== runNumber)) return;
   if (data.type === 'output') {
     terminal.write(data.text);
     state.output += data.text;
@@ -222,6 +240,18 @@ function onWorkerMessage(data) {
   if (data.type === 'failure') {
     state.phase = 'done';
     finish('failed', data.message);
+    return;
+  }
+  if (data.type === 'stopped') {
+    const { result } = data;
+    state.result = result;
+    state.elapsed = data.elapsed;
+    const where = result.place ? ` at line ${result.place.line}` : '';
+    finish('stopped', `Stopped after ${(data.elapsed / 1000).toFixed(2)} s${where}.`);
+    if (result.place) markLine(result.place.line);
+    showCalls(result.calls);
+    state.stoppedBy = 'paused';
+    state.phase = 'stopped';
     return;
   }
   if (data.type !== 'done') return;

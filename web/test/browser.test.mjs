@@ -161,22 +161,61 @@ describe('the playground', () => {
     await setCap('instructions', '10000000');
   });
 
-  test('Stop ends an endless loop within a second, and the next run works', async () => {
-    await setCap('instructions', '0');
-    await choose('caps-endless');
-    await page.click('#run');
-    await page.waitForTimeout(700);
+  // Stop asks the worker to pause the run between two slices: the page then shows where it stood.
+  async function stopWithin(ms) {
     assert.equal(await page.evaluate(() => window.playground.phase), 'running');
     const started = Date.now();
     await page.click('#stop');
-    await page.waitForFunction(() => window.playground.phase === 'stopped', null, { timeout: 1000 });
+    await page.waitForFunction(() => window.playground.phase === 'stopped', null, { timeout: ms });
     const took = Date.now() - started;
-    assert.ok(took < 1000, `${took} ms`);
-    assert.match(await page.textContent('#status'), /^Stopped after/);
+    assert.ok(took < ms, `${took} ms`);
+    return page.evaluate(() => ({
+      by: window.playground.stoppedBy,
+      status: document.getElementById('status').textContent,
+      marked: [...document.querySelectorAll('#highlight .line.failed')].map((l) => Number(l.dataset.line)),
+      calls: [...document.querySelectorAll('#call-list li')].map((l) => l.textContent),
+    }));
+  }
+
+  test('a long run streams its output; Stop pauses it within a second and shows where it was', async () => {
+    await setCap('instructions', '0');
+    const script = ["New m 'spinning'", 'New __Escape_std.io.print_ARG0 <m>', 'Escape std.io.print', "New i '0'",
+      'Func spin', 'New i "i + 1"', 'Call spin', 'End', 'Call spin', ''].join('\n');
+    await page.selectOption('#kind', 'zndvm');
+    await page.fill('#source', script);
+    await page.click('#run');
+    // What it printed is there while it still runs.
+    await page.waitForFunction(() => window.playground.output === 'spinning\n', null, { timeout: 2000 });
+    await page.waitForTimeout(300);
+    const stopped = await stopWithin(1000);
+    assert.equal(stopped.by, 'paused');
+    assert.match(stopped.status, /^Stopped after \d+\.\d\d s at line [67]\.$/);
+    assert.ok(stopped.marked.length === 1 && [6, 7].includes(stopped.marked[0]), JSON.stringify(stopped.marked));
+    assert.equal(stopped.calls.at(-1), 'spin, called from line 9: Call spin');
     assert.equal(await page.isDisabled('#run'), false);
+    assert.equal(await page.evaluate(() =>
+      [...document.querySelectorAll('#output .term-line')].map((d) => d.textContent).join('\n')), 'spinning\n');
+    await page.screenshot({ path: join(shots, 'stopped.png') });
     await setCap('instructions', '10000000');
     await choose('zndvm-handbook-7');
     assert.equal((await runInPage()).output, 'hi\n');
+  });
+
+  test('Stop during a long sleep ends the worker within a second, and the next run works', async () => {
+    await page.selectOption('#kind', 'zndvm');
+    await page.fill('#source', "New t '60000'\nNew __Escape_std.misc.sleep_ARG0 <t>\nEscape std.misc.sleep\n");
+    await page.click('#run');
+    await page.waitForTimeout(300);
+    const stopped = await stopWithin(1000);
+    assert.equal(stopped.by, 'terminated');
+    assert.match(stopped.status, /^Stopped after \d+\.\d\d s\.$/);
+    // The new worker pauses the next run as the first did.
+    await setCap('instructions', '0');
+    await choose('caps-endless');
+    await page.click('#run');
+    await page.waitForTimeout(300);
+    assert.equal((await stopWithin(1000)).by, 'paused');
+    await setCap('instructions', '10000000');
   });
 
   test('dance is drawn in the terminal view as the program draws it', async () => {

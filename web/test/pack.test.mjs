@@ -73,6 +73,16 @@ const r: RunResult = m.run('New a 1', 'a.znd');
 const line: number | undefined = r.place?.line;
 const halt: 'none' | 'instruction_cap' | string = r.halt;
 try { m.get('a'); } catch (e) { if (e instanceof ZandleError) { const s: string = e.status; } }
+const p = await Zandle.create({ preset: 'pure', escapes: { 'app.later': (args, machine) => { machine.pause(); } } });
+p.setSlice(1000n);
+p.setDeadline(2.5);
+p.interrupt();
+let step: RunResult = p.run('Escape app.later');
+while (step.status === 'paused' && p.paused) step = p.resume();
+const saved: Uint8Array = p.snapshot();
+p.restore(saved);
+p.restore(saved.buffer as ArrayBuffer);
+p.discard();
 m.free();
 export {};
 `), '');
@@ -81,4 +91,10 @@ import { Zandle } from 'zandle';
 const m = await Zandle.create({ kind: 'lua' });
 export {};
 `), /lua/);
+  assert.match(check(`
+import { Zandle } from 'zandle';
+const m = await Zandle.create({ preset: 'everything' });
+m.restore('bytes');
+export {};
+`), /'"everything"'[\s\S]*type 'string' is not assignable/);
 });

@@ -13,16 +13,20 @@ function rejects(status) {
 }
 
 describe('the READMEs', () => {
-  // The embedding example of each README, run as written, with the package in place of 'zandle'.
+  // The embedding examples of each README, run as written, with the package in place of
+  // 'zandle'; each is known by the escape it shows, and prints what its README says.
+  const PRINTS = { 'app.greet': 'Hello, web!\nok\n', 'app.lookup': 'the sky is blue\nok\n' };
   for (const readme of ['README.md', 'web/README.md']) {
-    test(`${readme}: the embedding example prints what it says`, () => {
+    test(`${readme}: the embedding examples print what they say`, () => {
       const text = readFileSync(resolve(repo, readme), 'utf8');
       const blocks = [...text.matchAll(/```js\n([\s\S]*?)```/g)].map((b) => b[1]).filter((b) => b.includes("from 'zandle'"));
       assert.ok(blocks.length > 0, `${readme} has no example that imports zandle`);
       for (const block of blocks) {
+        const escape = Object.keys(PRINTS).find((name) => block.includes(`'${name}'`));
+        assert.ok(escape, `an example of ${readme} with no known output:\n${block}`);
         const code = block.replace("from 'zandle'", `from '${pathToFileURL(resolve(packageDir, 'zandle.js'))}'`);
         const out = execFileSync(process.execPath, ['--input-type=module', '-e', code], { encoding: 'utf8' });
-        assert.equal(out, 'Hello, web!\nok\n');
+        assert.equal(out, PRINTS[escape]);
       }
     });
   }
@@ -290,11 +294,23 @@ describe('input, output and sleeping', () => {
     assert.equal(r.cause, disk);
   });
 
-  test('std.misc.sleep goes through the sleep option, with its milliseconds', async () => {
+  test('std.misc.sleep waits through the sleep option, piece by piece, until its time has passed', async () => {
     const slept = [];
-    const z = await machine({ sleep: (ms) => slept.push(ms) });
-    z.run("New t '250'\nNew __Escape_std.misc.sleep_ARG0 <t>\nEscape std.misc.sleep\n");
-    assert.deepEqual(slept, [250]);
+    const z = await machine({
+      sleep: (ms) => {
+        slept.push(ms);
+        const end = performance.now() + ms;
+        while (performance.now() < end) {
+          // waiting
+        }
+      },
+    });
+    const started = performance.now();
+    assert.equal(z.run("New t '250'\nNew __Escape_std.misc.sleep_ARG0 <t>\nEscape std.misc.sleep\n").status, 'ok');
+    // The machine asks for no more than is left, and returns only once the time has passed.
+    assert.ok(performance.now() - started >= 250);
+    const asked = slept.reduce((a, b) => a + b, 0);
+    assert.ok(slept.length > 0 && slept.every((ms) => ms > 0) && asked <= 250 + 1e-6, String(asked));
     assert.equal(z.run("New t 'soon'\nEscape std.misc.sleep\n").error, 'InvalidArgument');
   });
 });
@@ -322,6 +338,9 @@ describe('bad input', () => {
       () => z.setSword('a', 1n << 63n), () => z.setFloat('a', '1'), () => z.registerEscape(5, fn),
       () => z.registerEscape('app.a', 5), () => z.registerEscape('', fn), () => z.allowEscape(5, true),
       () => z.allowEscape('', true), () => z.setArguments('a'), () => z.setArguments([1]), () => z.setArguments(['a\0b']),
+      () => z.setSlice(), () => z.setSlice(-1), () => z.setSlice(1.5), () => z.setSlice('3'), () => z.setSlice(1n << 64n),
+      () => z.setDeadline(NaN), () => z.setDeadline(-1), () => z.setDeadline('5'), () => z.setDeadline(Infinity),
+      () => z.setDeadline(2e10 * 1e3), () => z.restore('bytes'), () => z.resume(), () => z.pause(),
     ];
     for (const call of calls) assert.throws(call, rejects('invalid_argument'), call.toString());
     assert.equal(z.run("New a '1'\n").status, 'ok');
@@ -329,7 +348,9 @@ describe('bad input', () => {
     z.free();
     const after = [() => z.run(''), () => z.call('f'), () => z.getText('a'), () => z.setText('a', 'b'),
       () => z.type('a'), () => z.get('a'), () => z.set('a', 1n), () => z.registerEscape('a', fn),
-      () => z.allowEscape('a', true), () => z.setArguments([]), () => z.memoryUsed, () => z.version];
+      () => z.allowEscape('a', true), () => z.setArguments([]), () => z.memoryUsed, () => z.version, () => z.resume(),
+      () => z.discard(), () => z.paused, () => z.setSlice(1), () => z.setDeadline(1), () => z.interrupt(),
+      () => z.snapshot(), () => z.restore(new Uint8Array(8))];
     for (const call of after) assert.throws(call, rejects('invalid_argument'), call.toString());
   });
 });

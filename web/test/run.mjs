@@ -11,6 +11,6 @@ if (!existsSync(join(build, 'package', 'zandle.js'))) {
   console.log(`skipped: no web build at ${build} (make web)`);
   process.exit(77);
 }
-const files = ['package.test.mjs', 'pack.test.mjs', 'playground.test.mjs'].map((f) => join(here, f));
+const files = ['package.test.mjs', 'control.test.mjs', 'pack.test.mjs', 'playground.test.mjs'].map((f) => join(here, f));
 const r = spawnSync(process.execPath, ['--test', ...files], { stdio: 'inherit', env: { ...process.env, ZANDLE_WEB_BUILD: build } });
 process.exit(r.status ?? 1);

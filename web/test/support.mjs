@@ -10,11 +10,18 @@ export const siteDir = resolve(build, 'site');
 
 export const { Zandle, ZandleError, EscapeFailure } = await import(pathToFileURL(resolve(packageDir, 'zandle.js')));
 
-/** A machine whose output is collected: `m.printed()` is all it printed so far. */
+/** A machine whose output is collected: `m.printed()` is all it printed so far, as text, and
+ * `m.printedBytes()` as bytes. */
 export async function machine(options = {}) {
   let printed = '';
-  const m = await Zandle.create({ output: (text) => { printed += text; }, ...options });
+  const bytes = [];
+  const output = (text, b) => {
+    printed += text;
+    bytes.push(b);
+  };
+  const m = await Zandle.create({ output, ...options });
   m.printed = () => printed;
+  m.printedBytes = () => Buffer.concat(bytes);
   return m;
 }
 
