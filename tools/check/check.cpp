@@ -156,7 +156,7 @@ std::string suggestion(std::string_view word, const std::vector<std::string_view
   return best.empty() ? std::string() : " (did you mean '" + std::string(best) + "'?)";
 }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // Variables the vm escapes write, whatever a script does.
 const std::set<std::string, std::less<>> vm_results = {
@@ -372,7 +372,7 @@ struct Checker {
         Body& body = open.back();
         if (body.returned && !body.reported) {
           body.reported = true;
-          report.add(l.number, 1, "this line comes after the " + quoted(keywordName(Keyword::Return)) +
+          report.add(l.number, 1, "this line comes after the " + inQuotes(keywordName(Keyword::Return)) +
                                       " of its function and never runs");
         }
         // A Return as the first line switches a function off on purpose; later it ends it
@@ -392,7 +392,7 @@ struct Checker {
       }
     }
     for (const Body& b : open) {
-      report.add(b.func_line, 1, quoted(keywordName(Keyword::Func)) + " without its " + quoted(keywordName(Keyword::End)) +
+      report.add(b.func_line, 1, inQuotes(keywordName(Keyword::Func)) + " without its " + inQuotes(keywordName(Keyword::End)) +
                                      ": the rest of the file is recorded, not run");
     }
   }
@@ -427,7 +427,7 @@ struct Checker {
         if (!hint.empty()) hint.insert(hint.find('\'') + 1, keywordName(Keyword::Escape) + " ");
       }
       report.add(l.number, 1,
-                 quoted(t[0]) + " is not a keyword: " +
+                 inQuotes(t[0]) + " is not a keyword: " +
                      (dialect == Dialect::vm ? "vm skips this line" : "zndvm stops with UnknownInstruction") + hint);
       return;
     }
@@ -482,7 +482,7 @@ struct Checker {
                              : k == Keyword::If     ? "a function and a condition"
                              : k == Keyword::Escape ? "the name of an escape"
                                                     : "the name of a function";
-    std::string message = quoted(keywordName(k)) + " needs " + what + ": " + failure;
+    std::string message = inQuotes(keywordName(k)) + " needs " + what + ": " + failure;
     std::size_t column = 1;
     if (const auto comment = commentAfterTokens(l)) {
       // An unquoted path or colour: the interpreter took it for a comment.
@@ -490,7 +490,7 @@ struct Checker {
       while (end < l.text.size() && l.text[end] != ' ' && l.text[end] != '\t') ++end;
       const std::string_view word = l.text.substr(*comment, end - *comment);
       column = *comment + 1;
-      message = quoted(word) + " begins a comment, so " + message + " (quote it: '" + std::string(word) + "')";
+      message = inQuotes(word) + " begins a comment, so " + message + " (quote it: '" + std::string(word) + "')";
     }
     report.add(l.number, column, message);
     return true;
@@ -499,7 +499,7 @@ struct Checker {
   void extraTokens(const Line& l, std::size_t used, const std::string& what) {
     if (l.tokens.size() > used) {
       report.add(l.number, columnOf(l, l.tokens[used]),
-                 quoted(l.tokens[used]) + " and what follows are ignored: " + what);
+                 inQuotes(l.tokens[used]) + " and what follows are ignored: " + what);
     }
   }
 
@@ -512,7 +512,7 @@ struct Checker {
     const Keyword k = *l.keyword;
     if (k == Keyword::New) {
       if (t.size() >= 4 && !isVmMarker(t[3])) {
-        report.add(l.number, columnOf(l, t[3]), quoted(t[3]) + " after the operand: vm stores nothing for this line");
+        report.add(l.number, columnOf(l, t[3]), inQuotes(t[3]) + " after the operand: vm stores nothing for this line");
         return;
       }
       extraTokens(l, t.size() >= 4 ? 4 : 3, "New takes a name and one operand");
@@ -528,7 +528,7 @@ struct Checker {
     } else if ((k == Keyword::Escape || k == Keyword::Func || k == Keyword::Call) && t.size() >= 2) {
       extraTokens(l, 2, "it takes one name");
       if (k == Keyword::Escape && vm::findEscape(t[1]) == nullptr && host.count(t[1]) == 0) {
-        report.add(l.number, columnOf(l, t[1]), quoted(t[1]) + " is no escape of vm" + suggestion(t[1], escapeNames()));
+        report.add(l.number, columnOf(l, t[1]), inQuotes(t[1]) + " is no escape of vm" + suggestion(t[1], escapeNames()));
       }
       if (k == Keyword::Call) checkCalled(l, t[1]);
     } else if (k == Keyword::If && t.size() >= 3) {
@@ -549,9 +549,9 @@ struct Checker {
       if (!value || isWritten(*value)) return;
     }
     report.add(l.number, columnOf(l, source),
-               quoted(l.tokens[1]) + " gets the text of " + quoted(source) +
-                   ", which names no variable, so the escape finds nothing: to pass " + quoted(source) +
-                   " itself, write New " + std::string(l.tokens[1]) + " " + quoted(source));
+               inQuotes(l.tokens[1]) + " gets the text of " + inQuotes(source) +
+                   ", which names no variable, so the escape finds nothing: to pass " + inQuotes(source) +
+                   " itself, write New " + std::string(l.tokens[1]) + " " + inQuotes(source));
   }
 
   // A variable that looks like vm's ARG1 or ARG2 but is neither, and that nothing reads.
@@ -569,7 +569,7 @@ struct Checker {
     }
     if (uses > 1) return;  // the line itself is one use
     report.add(l.number, columnOf(l, name),
-               quoted(name) + " is not ARG1 or ARG2, the only variables vm's escapes read their arguments from");
+               inQuotes(name) + " is not ARG1 or ARG2, the only variables vm's escapes read their arguments from");
   }
 
   // zndvm: __Escape_<name>_ARG<n> or _RET<n> with a typo (ARGO, Arg0, ARG_1, ARG): the escape
@@ -604,7 +604,7 @@ struct Checker {
     }
     if (!typo) return;
     report.add(l.number, columnOf(l, name),
-               quoted(name) + " is no argument or result variable: those end in _ARG or _RET and a "
+               inQuotes(name) + " is no argument or result variable: those end in _ARG or _RET and a "
                               "number, as in _ARG0, so the escape never reads this one");
   }
 
@@ -647,7 +647,7 @@ struct Checker {
                                    ? " is no number and no variable"
                                    : " is no number, and no variable yet (line " + std::to_string(writes->second.front()) + " sets it)";
       report.add(l.number, columnOf(l, text) + 1 + static_cast<std::size_t>(word.data() - text.data()),
-                 quoted(word) + what + ", and " + quoted(zn::opSpelling(*taker)) +
+                 inQuotes(word) + what + ", and " + inQuotes(zn::opSpelling(*taker)) +
                      " works on numbers: the run stops with NotNumeric" +
                      (writes != top_writes.end() ? "" : comparison ? " (?= compares texts)" : " (s++ joins texts)"));
       return;
@@ -682,14 +682,14 @@ struct Checker {
     if (k == Keyword::If && t.size() >= 6 && t[5] == zn::marker_bare) {
       const std::string c(t[4]);
       report.add(l.number, columnOf(l, t[4]),
-                 "the condition " + quoted(c) + " is bare, which If does not take (\"" + c + "\", '" + c + "', {" + c +
+                 "the condition " + inQuotes(c) + " is bare, which If does not take (\"" + c + "\", '" + c + "', {" + c +
                      "} or <" + c + ">)" + (isNamed(t[3]) ? ": the run stops with UnknownAddressingMode" : ""));
     }
     // Names outside std. belong to hosts, which register what they like.
     if (k == Keyword::Escape && t.size() >= 4 && isNamed(t[3]) && zn::findEscape(t[2]) == nullptr &&
         startsWith(t[2], "std.") && host.count(t[2]) == 0) {
       report.add(l.number, columnOf(l, t[2]),
-                 quoted(t[2]) + " is no escape of zndvm's library" + suggestion(t[2], escapeNames()));
+                 inQuotes(t[2]) + " is no escape of zndvm's library" + suggestion(t[2], escapeNames()));
     }
   }
 
@@ -753,7 +753,7 @@ struct Checker {
       const bool is_if = l.keyword == Keyword::If;
       if (const auto below = definedOnlyBelow(*name, l.number)) {
         report.add(l.number, columnOf(l, *name),
-                   quoted(*name) + " is defined further down, at line " + std::to_string(*below) +
+                   inQuotes(*name) + " is defined further down, at line " + std::to_string(*below) +
                        ", and lines run in order: " +
                        (is_if ? "if the condition holds, the If stops the run with UnknownFunction"
                               : "the run stops with UnknownFunction"));
@@ -772,7 +772,7 @@ struct Checker {
         for (const auto& [callee, at] : body_calls[*def]) {
           if (const auto below = definedOnlyBelow(callee, l.number)) {
             report.add(l.number, columnOf(l, *name),
-                       quoted(caller) + " calls " + quoted(callee) + " (line " + std::to_string(at) +
+                       inQuotes(caller) + " calls " + inQuotes(callee) + " (line " + std::to_string(at) +
                            "), which is defined further down, at line " + std::to_string(*below) +
                            ": the run stops with UnknownFunction");
             reported = true;
