@@ -1,26 +1,54 @@
 #include "snapshot.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace zandle {
 
 namespace {
 
-// FNV-1a, 64 bits: enough to tell a snapshot that was damaged by accident; one that was
-// made up on purpose is checked field by field anyway.
-std::uint64_t checksum(std::string_view bytes) {
-  std::uint64_t h = 14695981039346656037u;
-  for (const char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211u;
-  }
-  return h;
-}
-
 std::uint64_t readLittle(const char* p, int bytes) {
   std::uint64_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
   return v;
+}
+
+// A 64-bit word stored little-endian; this file is built for size, so the helpers that run
+// for every word of a snapshot are inlined by force.
+[[gnu::always_inline]] inline std::uint64_t word(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+[[gnu::always_inline]] inline std::uint64_t mix(std::uint64_t lane, std::uint64_t w) {
+  constexpr std::uint64_t p1 = 0x9e3779b185ebca87u, p2 = 0xc2b2ae3d27d4eb4fu;
+  return std::rotl(lane + w * p2, 31) * p1;
+}
+
+// Enough to tell a snapshot that was damaged by accident; one that was made up on purpose is
+// checked field by field anyway. Four lanes each take every fourth 64-bit word (read
+// little-endian, so that the sum is the same on every host) through a multiply and a
+// rotation: the lanes' multiplications overlap, where a byte-at-a-time hash waits on each of
+// its own, and a snapshot of megabytes is summed in a small part of the time it takes to make.
+std::uint64_t checksum(std::string_view bytes) {
+  std::uint64_t lane[4] = {1, 2, 3, 4};
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  for (; left >= 32; p += 32, left -= 32) {
+    lane[0] = mix(lane[0], word(p));
+    lane[1] = mix(lane[1], word(p + 8));
+    lane[2] = mix(lane[2], word(p + 16));
+    lane[3] = mix(lane[3], word(p + 24));
+  }
+  std::uint64_t h = std::rotl(lane[0], 1) + std::rotl(lane[1], 7) + std::rotl(lane[2], 12) + std::rotl(lane[3], 18);
+  for (; left >= 8; p += 8, left -= 8) h = mix(h, word(p));
+  h = mix(h, readLittle(p, static_cast<int>(left)) ^ (static_cast<std::uint64_t>(left) << 56));
+  h = mix(h, bytes.size());
+  h ^= h >> 33;
+  h *= 0xc2b2ae3d27d4eb4fu;
+  return h ^ (h >> 29);
 }
 
 void writeLittle(char* p, std::uint64_t v, int bytes) {
