@@ -7,18 +7,20 @@ namespace zandle {
 
 namespace {
 
-std::uint64_t readLittle(const char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return v;
-}
-
 // A 64-bit word stored little-endian; this file is built for size, so the helpers that run
-// for every word of a snapshot are inlined by force.
+// for every field or word of a snapshot are inlined by force, and copy whole words.
 [[gnu::always_inline]] inline std::uint64_t word(const char* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+// The first `bytes` (0 to 8) of a little-endian integer.
+[[gnu::always_inline]] inline std::uint64_t readLittle(const char* p, int bytes) {
+  if (bytes == 8) return word(p);
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
   return v;
 }
 
@@ -51,8 +53,10 @@ std::uint64_t checksum(std::string_view bytes) {
   return h ^ (h >> 29);
 }
 
-void writeLittle(char* p, std::uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i, v >>= 8) p[i] = static_cast<char>(v & 0xff);
+// Stores v as 8 little-endian bytes; an integer of fewer bytes is the first of them.
+[[gnu::always_inline]] inline void writeWord(char* p, std::uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
 }
 
 }  // namespace
@@ -69,15 +73,15 @@ SnapshotWriter::SnapshotWriter(Buffer& out, std::uint32_t kind) : out_(out), ok_
 
 void SnapshotWriter::little(std::uint64_t v, int bytes) {
   char b[8];
-  writeLittle(b, v, bytes);
+  writeWord(b, v);
   ok_ = ok_ && out_.append(std::string_view(b, static_cast<std::size_t>(bytes)));
 }
 
 bool SnapshotWriter::finish() {
   if (!ok_) return false;
   const std::string_view payload(out_.data() + snapshot_header_size, out_.size() - snapshot_header_size);
-  writeLittle(out_.data() + 16, payload.size(), 8);
-  writeLittle(out_.data() + 24, checksum(payload), 8);
+  writeWord(out_.data() + 16, payload.size());
+  writeWord(out_.data() + 24, checksum(payload));
   return true;
 }
 
