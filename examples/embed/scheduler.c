@@ -8,9 +8,9 @@
  *
  *     scheduler
  *
- * Exits 0 when every script ended as reported and the moved script's output matched.
+ * Exits 1 when the moved script printed otherwise, or the host ran out of memory.
  */
-#define _POSIX_C_SOURCE 200809L
+#define _POSIX_C_SOURCE 200809L /* clock_gettime, nanosleep */
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -95,10 +95,10 @@ static zandle_machine* new_machine(buffer* out) {
   return m;
 }
 
-/* The scripts, written here rather than read from files. Most add up 1..n, a few dozen
- * instructions for small n; every tenth adds up to tens of thousands and needs dozens of
- * turns. Script MOVED prints a small table; one never ends, waiting in a loop; one loops
- * without end and runs into its instruction cap. */
+/* The scripts, written here rather than read from files. Most add up 1..n for a small n,
+ * at most a few hundred instructions; every tenth adds up to tens of thousands and needs
+ * dozens of turns. Script MOVED prints a small table; one never ends, waiting in a loop;
+ * one loops without end and runs into its instruction cap. */
 static const char* const sum_script =
     "New n '%d'\n"
     "New i '0'\n"
@@ -117,7 +117,7 @@ static const char* const sum_script =
     "Escape std.io.print\n";
 
 /* Sums of squares 1..100k for k = 1..10, each computed by a loop inside a function that
- * the outer loop calls, so that the script pauses with two functions active. */
+ * the outer loop calls, so that the script pauses three calls deep. */
 static const char* const table_script =
     "New k '0'\n"
     "New sp ' '\n"
@@ -223,7 +223,7 @@ static zandle_status take_turn(task* t) {
 
 /* Saves a paused script, frees its machine and restores the bytes into a new one: what a
  * host does to keep a script over a restart, or to move it to another process or computer
- * (the bytes are versioned and checked, and are the same on every machine). The snapshot
+ * (the bytes are versioned and checked, and mean the same on any computer). The snapshot
  * holds the variables, the recorded functions and the paused run with its calls; here it
  * stays in memory. */
 static size_t move_to_new_machine(task* t) {
