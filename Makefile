@@ -72,13 +72,15 @@ fuzz:
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh build-fuzz
 
 # The benchmarks against Lua 5.4 (installed for them): the programs side by side, then the
-# embedding interface against Lua's C API. `make scaling` shows how costs grow.
+# embedding interface against Lua's C API, then what keeping control costs (pauses, slices,
+# interrupts, snapshots). `make scaling` shows how costs grow.
 bench: build
 	@scripts/ensure-deps.sh bench
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZANDLE_BENCH=ON -DZANDLE_TESTS=OFF $(CMAKE_ARGS) >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target api_bench
+	@cmake --build build-bench -j $(JOBS) --target api_bench control_bench
 	@python3 bench/run.py --build $(BUILD)
 	@build-bench/bench/api_bench
+	@build-bench/bench/control_bench
 
 scaling: build
 	@scripts/ensure-deps.sh bench

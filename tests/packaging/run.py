@@ -28,8 +28,10 @@ def run(args, **kw):
     return r
 
 
-def run_examples(source, sandbox, callback, env=None):
-    run([sys.executable, os.path.join(source, "tests", "api", "run_examples.py"), sandbox, callback,
+def run_examples(source, built, env=None):
+    """Runs the examples built in the directory `built`."""
+    run([sys.executable, os.path.join(source, "tests", "api", "run_examples.py"),
+         *(os.path.join(built, name) for name in ("sandbox", "callback", "scheduler")),
          os.path.join(source, "examples", "embed")], env=env)
 
 
@@ -46,6 +48,9 @@ target_link_libraries(sandbox PRIVATE Zandle::zandle)
 add_executable(callback {examples}/callback.cpp)
 target_link_libraries(callback PRIVATE Zandle::zandle)
 set_target_properties(callback PROPERTIES CXX_STANDARD 17)
+find_package(Threads REQUIRED)
+add_executable(scheduler {examples}/scheduler.c)
+target_link_libraries(scheduler PRIVATE Zandle::zandle Threads::Threads)
 # The installed programs are imported targets too.
 add_custom_target(version ALL COMMAND Zandle::zndvm version > zndvm-version.txt)
 """
@@ -58,6 +63,9 @@ add_executable(sandbox {examples}/sandbox.c)
 target_link_libraries(sandbox PRIVATE Zandle::zandle)
 add_executable(callback {examples}/callback.cpp)
 target_link_libraries(callback PRIVATE Zandle::zandle)
+find_package(Threads REQUIRED)
+add_executable(scheduler {examples}/scheduler.c)
+target_link_libraries(scheduler PRIVATE Zandle::zandle Threads::Threads)
 # A file of the parent's own that needs exceptions and run-time type information.
 add_executable(own own.cpp)
 """
@@ -128,7 +136,7 @@ def main():
             f.write(CONSUMER.format(examples=examples))
         cmake_build(consumer, os.path.join(consumer, "build"), [f"-DCMAKE_PREFIX_PATH={root}"])
         cb = os.path.join(consumer, "build")
-        run_examples(source, os.path.join(cb, "sandbox"), os.path.join(cb, "callback"))
+        run_examples(source, cb)
         with open(os.path.join(cb, "zndvm-version.txt")) as f:
             if not f.read().startswith("Zandle"):
                 raise SystemExit("FAIL: the imported Zandle::zndvm did not print its version")
@@ -143,9 +151,10 @@ def main():
         run(["cc", "-std=c99", *cflags, os.path.join(examples, "sandbox.c"), "-o", os.path.join(pc, "sandbox"), *libs])
         run(["c++", "-std=c++17", *cflags, os.path.join(examples, "callback.cpp"), "-o",
              os.path.join(pc, "callback"), *libs])
+        run(["cc", "-std=c99", "-pthread", *cflags, os.path.join(examples, "scheduler.c"), "-o",
+             os.path.join(pc, "scheduler"), *libs])
         # -lzandle found the shared library, which the programs load from the install.
-        run_examples(source, os.path.join(pc, "sandbox"), os.path.join(pc, "callback"),
-                     env=dict(os.environ, LD_LIBRARY_PATH=libdir))
+        run_examples(source, pc, env=dict(os.environ, LD_LIBRARY_PATH=libdir))
         print("ok   pkg-config: the examples build with the C and C++ compilers alone and run")
 
         # 2. Subprojects.
@@ -167,7 +176,7 @@ def main():
             cmake_build(parent, pb, ["-DGTest_DIR=/nonexistent", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON",
                                      *budget])
             run([os.path.join(pb, "own")])
-            run_examples(source, os.path.join(pb, "sandbox"), os.path.join(pb, "callback"))
+            run_examples(source, pb)
             for program in ("vm", "zndvm"):
                 found = [os.path.join(d, program) for d, _, names in os.walk(pb) if program in names]
                 if not found:
