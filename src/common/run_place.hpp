@@ -96,13 +96,16 @@ class RunPlace {
 
   // The run stopped. Its top-level line is copied, since the host's text may be gone by the
   // time it asks; without room for the copy the place is only the line's number.
+  // A run paused before a top-level line (the line gave back, or a restored run that reads
+  // it next) stands at that line, number and text, not at the one before.
   void stop() {
     stopped_ = true;
-    stopped_line_ = line_;
+    const bool before_line = next_ == line_start_ && next_ < text_.size();
+    stopped_line_ = before_line ? line_ + 1 : line_;
     stopped_source_.clear();
     stopped_text_.clear();
     if (!stopped_source_.append(name_)) stopped_source_.clear();
-    if (!stopped_text_.append(lineText())) stopped_text_.clear();
+    if (!stopped_text_.append(before_line ? lineAt(next_) : lineText())) stopped_text_.clear();
   }
   // A paused run goes on.
   void resume() { stopped_ = false; }

@@ -212,8 +212,12 @@ bool Machine::checkpoint() {
   return true;
 }
 
+// A call may stand past the last line of the code (a body that runs off its end, as one
+// restored from a snapshot may): it has no line.
 LineRef Machine::placeOf(std::size_t pos, NameId func) const {
-  return {place_.sourceName(code_table_[func].source), code_[pos].number, code_[pos].text};
+  const std::string_view source = place_.sourceName(code_table_[func].source);
+  if (pos >= code_.size()) return {source, 0, {}};
+  return {source, code_[pos].number, code_[pos].text};
 }
 
 LineRef Machine::failedAt() const {
