@@ -218,6 +218,16 @@ TEST(Control, DiscardDropsThePausedRunAndAnUnfinishedRecording) {
     EXPECT_EQ(h.run("New after 'yes'\n"), ZANDLE_OK);
     EXPECT_EQ(h.get("after"), "yes");
   }
+  // vm records the rest of a body after a Func run inside it: dropped, that recording leaves
+  // the function whose body it was.
+  Host vm(ZANDLE_VM);
+  ASSERT_EQ(zandle_set_slice(vm.m, 1), ZANDLE_OK);
+  zandle_status s = vm.run("Func h\nFunc inner\nNew a '1'\nNew b '2'\nEnd\nCall h\n");
+  while (s == ZANDLE_PAUSED && (zandle_active_call_count(vm.m) != 1 || vm.line() != 4)) s = zandle_resume(vm.m);
+  ASSERT_EQ(s, ZANDLE_PAUSED);
+  ASSERT_EQ(zandle_discard(vm.m), ZANDLE_OK);
+  ASSERT_EQ(zandle_set_slice(vm.m, 0), ZANDLE_OK);
+  EXPECT_EQ(zandle_call(vm.m, "h", 1), ZANDLE_OK) << zandle_error_name(vm.m);
 }
 
 // The time from `interrupted` (set by whoever interrupts) to now.
