@@ -139,8 +139,10 @@ class RunPlace {
   std::string_view sourceName(NameId id) const { return sources_.name(id); }
 
  private:
-  // The line that starts at `start`, without its line end.
+  // The line that starts at `start`, without its line end (none at the end of the text, as
+  // a restored run may stand).
   std::string_view lineAt(std::size_t start) const {
+    if (start >= text_.size()) return {};
     const char* from = text_.data() + start;
     const void* nl = std::memchr(from, '\n', text_.size() - start);
     return {from, nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) : text_.size() - start};
