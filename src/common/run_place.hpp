@@ -43,7 +43,9 @@ class RunPlace {
     if (next_ >= text_.size()) return false;
     line_start_ = next_;
     line = lineAt(next_);
-    next_ += line.size() + 1;
+    // A last line without a line end ends the text, not one byte past it: a paused run's
+    // place must lie inside what it keeps.
+    next_ += line.size() + (next_ + line.size() < text_.size() ? 1 : 0);
     ++line_;
     return true;
   }
