@@ -7,13 +7,15 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
-harnesses=${FUZZ_HARNESSES:-"vm_script zndvm_script api_script vm_tokenize zndvm_compile zndvm_value"}
+harnesses=${FUZZ_HARNESSES:-"vm_script zndvm_script api_script api_restore api_snapshot vm_tokenize zndvm_compile
+  zndvm_value"}
 mkdir -p fuzz/artifacts
 for harness in $harnesses; do
   case $harness in
     vm_*) dict=vm.dict ;;
     zndvm_value) dict=value.dict ;;
-    api_script) dict=api.dict ;;
+    api_script | api_snapshot) dict=api.dict ;;
+    api_restore) dict=snapshot.dict ;;
     *) dict=zndvm.dict ;;
   esac
   mkdir -p "fuzz/corpus-$harness"

@@ -64,6 +64,9 @@ class EscapeContext {
   }
   // Ends the escape with a failure the run reports as "error: <name>": return its value.
   int fail(std::string_view error_name) const { return zandle_escape_fail(m_, error_name.data(), error_name.size()); }
+  // Ends the escape with its results standing and the run paused just after it: return its
+  // value, and resume the machine when the answer is ready.
+  int pause() const { return zandle_escape_pause(m_); }
   zandle_machine* handle() const { return m_; }
 
  private:
@@ -143,6 +146,29 @@ class Machine {
   Status allowEscape(std::string_view name, bool allowed) {
     return zandle_allow_escape(m_, name.data(), name.size(), allowed ? 1 : 0);
   }
+
+  // Keeping control (see zandle.h): a run pauses after a slice of instructions, past a
+  // deadline in nanoseconds (0: neither), or at an interrupt, the one call safe from any
+  // thread and from a signal handler; it then returns ZANDLE_PAUSED and goes on with
+  // resume, or is dropped with discard.
+  Status setSlice(std::uint64_t instructions) { return zandle_set_slice(m_, instructions); }
+  Status setDeadline(std::uint64_t nanoseconds) { return zandle_set_deadline(m_, nanoseconds); }
+  void interrupt() const { zandle_interrupt(m_); }
+  Status resume() { return zandle_resume(m_); }
+  Status discard() { return zandle_discard(m_); }
+  bool paused() const { return zandle_paused(m_) != 0; }
+
+  // The machine as bytes, a view valid until the machine runs, resumes, is restored or
+  // freed, or the next snapshot; and such bytes put back onto a machine of the same kind
+  // (its host escapes are registered again after).
+  Status snapshot(std::string_view& bytes) {
+    const void* p = nullptr;
+    std::size_t n = 0;
+    const Status s = zandle_snapshot(m_, &p, &n);
+    if (s == ZANDLE_OK) bytes = std::string_view(static_cast<const char*>(p), n);
+    return s;
+  }
+  Status restore(std::string_view bytes) { return zandle_restore(m_, bytes.data(), bytes.size()); }
 
   std::size_t memoryUsed() const { return zandle_memory_used(m_); }
   std::size_t memoryPeak() const { return zandle_memory_peak(m_); }

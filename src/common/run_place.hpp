@@ -44,7 +44,9 @@ class RunPlace {
     if (next_ >= text_.size()) return false;
     line_start_ = next_;
     line = lineAt(next_);
-    next_ += line.size() + 1;
+    // A last line without a line end ends the text, not one byte past it: a paused run's
+    // place must lie inside what it keeps.
+    next_ += line.size() + (next_ + line.size() < text_.size() ? 1 : 0);
     ++line_;
     return true;
   }
@@ -131,13 +133,16 @@ class RunPlace {
 
   // The run stopped. Its top-level line is copied, since the host's text may be gone by the
   // time it asks; without room for the copy the place is only the line's number.
+  // A run paused before a top-level line (the line gave back, or a restored run that reads
+  // it next) stands at that line, number and text, not at the one before.
   void stop() {
     stopped_ = true;
-    stopped_line_ = line_;
+    const bool before_line = next_ == line_start_ && next_ < text_.size();
+    stopped_line_ = before_line ? line_ + 1 : line_;
     stopped_source_.clear();
     stopped_text_.clear();
     if (!stopped_source_.append(name_)) stopped_source_.clear();
-    if (!stopped_text_.append(lineText())) stopped_text_.clear();
+    if (!stopped_text_.append(before_line ? lineAt(next_) : lineText())) stopped_text_.clear();
   }
   // A paused run goes on.
   void resume() { stopped_ = false; }
@@ -171,8 +176,10 @@ class RunPlace {
   std::string_view sourceName(NameId id) const { return sources_.name(id); }
 
  private:
-  // The line that starts at `start`, without its line end.
+  // The line that starts at `start`, without its line end (none at the end of the text, as
+  // a restored run may stand).
   std::string_view lineAt(std::size_t start) const {
+    if (start >= text_.size()) return {};
     const char* from = text_.data() + start;
     const void* nl = std::memchr(from, '\n', text_.size() - start);
     return {from, nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) : text_.size() - start};

@@ -109,12 +109,17 @@ class RunState {
   bool ended() const { return outcome_.ending != Ending::finished; }  // or paused
   std::string_view hostError() const { return host_error_.view(); }
 
-  // A top-level Func starts recording `func`, whose entry was `replaced`, when the code held
+  // A Func starts recording `func`, whose entry was `replaced`, when the code held
   // `code_size` records.
   void recordingStarts(NameId func, const FuncEntry& replaced, std::size_t code_size) {
     recorded_ = func;
     replaced_ = replaced;
     code_before_ = code_size;
+  }
+  // The recording is complete: a later failure has nothing of it to undo.
+  void recordingEnds() {
+    recording = false;
+    recorded_ = no_name;
   }
   // The run ended inside that recording: the partial body is dropped and the name keeps its
   // earlier meaning.

@@ -124,7 +124,7 @@ bool Machine::stepCall() {
 
 // The innermost call returns. A recording that its body began ends with it.
 bool Machine::endCall() {
-  state_.recording = false;
+  if (state_.recording) state_.recordingEnds();
   calls_.pop();
   if (!calls_.empty()) ++calls_.back().pos;
   return true;
@@ -179,8 +179,12 @@ bool Machine::checkpoint() {
   return true;
 }
 
+// A call may stand past the last line of the code (a body that runs off its end, as one
+// restored from a snapshot may): it has no line.
 LineRef Machine::placeOf(std::size_t pos, NameId func) const {
-  return {place_.sourceName(code_table_[func].source), code_[pos].number, code_[pos].text};
+  const std::string_view source = place_.sourceName(code_table_[func].source);
+  if (pos >= code_.size()) return {source, 0, {}};
+  return {source, code_[pos].number, code_[pos].text};
 }
 
 LineRef Machine::failedAt() const {
@@ -222,7 +226,7 @@ bool Machine::interpret(const Line& line, bool& returned) {
   if (!count(HaltReason::instructions)) return false;
   if (state_.recording) {
     if (!record(line)) return false;
-    if (ins[0] == keywordName(Keyword::End)) state_.recording = false;
+    if (ins[0] == keywordName(Keyword::End)) state_.recordingEnds();
     return true;
   }
   // Unknown keywords, and End outside recording, do nothing.
@@ -261,9 +265,8 @@ bool Machine::interpret(const Line& line, bool& returned) {
     case Keyword::Func: {
       NameId id;
       if (!code_table_.intern(ins[1], id)) return fail(Error::OutOfMemory);
-      if (calls_.empty()) {
-        state_.recordingStarts(id, code_table_[id], code_.size());
-      }
+      // Inside a body as at the top level: a run that ends before the recording does drops it.
+      state_.recordingStarts(id, code_table_[id], code_.size());
       if (!record(line)) return false;
       state_.recording = true;
       const NameId source = calls_.empty() ? place_.sourceId() : code_table_[calls_.back().func].source;

@@ -128,7 +128,10 @@ Restored Machine::restore(std::string_view bytes) {
     }
   }
   static_assert(sizeof counted_ / sizeof counted_[0] == budgets);
-  return r.done() ? Restored::ok : Restored::invalid;
+  if (!r.done()) return Restored::invalid;
+  // A paused run says where it stands, as it did on the machine that paused it.
+  if (is_paused) place_.stop();
+  return Restored::ok;
 }
 
 }  // namespace zandle::vm

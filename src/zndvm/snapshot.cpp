@@ -188,8 +188,10 @@ Restored Machine::restore(std::string_view bytes) {
       }
     }
   }
-  if (!r.done()) return Restored::invalid;
-  return checkRestored(depth, last_block, is_recording) ? Restored::ok : Restored::invalid;
+  if (!r.done() || !checkRestored(depth, last_block, is_recording)) return Restored::invalid;
+  // A paused run says where it stands, as it did on the machine that paused it.
+  if (is_paused) place_.stop();
+  return Restored::ok;
 }
 
 // Whether the code and the run put back are ones the driver can run: the blocks closed (but

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Drives the shared library from Python through ctypes, as any foreign-function interface
 would: create a machine, register a host escape written in Python, run a script, read a
-variable and a failure's report. Also checks that the library exports only the C interface.
+variable and a failure's report; run in slices, move a paused run to another machine through
+a snapshot, interrupt an endless loop from a Python thread. Also checks that the library
+exports only the C interface.
 
 Usage: test_ctypes.py LIBZANDLE_SO
 """
@@ -11,6 +13,8 @@ import os
 import re
 import subprocess
 import sys
+import threading
+import time
 
 failures = []
 
@@ -19,6 +23,62 @@ def check(cond, what):
     print(("ok   " if cond else "FAIL ") + what)
     if not cond:
         failures.append(what)
+
+
+PAUSED, INVALID_SNAPSHOT = 9, 10
+
+
+def control(lib, Options, WRITE):
+    """Slices, a snapshot moved to another machine, an interrupt from a thread."""
+    c = ctypes
+    printed = []
+
+    @WRITE
+    def write(user, data, size):
+        printed.append(c.string_at(data, size))
+        return 0
+
+    options = Options()
+    lib.zandle_options_init(c.byref(options))
+    options.output = write
+    machines = [c.c_void_p() for _ in range(3)]
+    for m in machines:
+        check(lib.zandle_new(2, c.byref(options), c.byref(m)) == 0, "a machine for control")
+    m, moved, looping = machines
+    script = (b"New n '0'\nFunc inc\nNew n \"n + 1\"\nEnd\nCall inc\nCall inc\nCall inc\n"
+              b"New __Escape_std.io.print_ARG0 'n'\nEscape std.io.print\n")
+    lib.zandle_set_slice(m, 3)
+    status = lib.zandle_run(m, script, len(script), b"slices.znd", 10)
+    check(status == PAUSED and lib.zandle_paused(m) == 1, "a run paused after its first slice")
+    pauses = 0
+    while status == PAUSED and pauses < 1000:
+        pauses += 1
+        if pauses == 2:
+            data = c.c_void_p()
+            size = c.c_size_t()
+            check(lib.zandle_snapshot(m, c.byref(data), c.byref(size)) == 0, "a snapshot of a paused run")
+            saved = c.string_at(data, size.value)
+            check(lib.zandle_restore(moved, saved, len(saved)) == 0, "restored onto another machine")
+            check(lib.zandle_restore(moved, saved[:-1], len(saved) - 1) == INVALID_SNAPSHOT,
+                  "a truncated snapshot is refused")
+            check(lib.zandle_restore(moved, b"not a snapshot", 14) == INVALID_SNAPSHOT,
+                  "made-up bytes are refused")
+        status = lib.zandle_resume(m)
+    check(status == 0 and pauses >= 2, f"the run went on in slices to its end ({pauses} pauses)")
+    check(lib.zandle_paused(moved) == 1 and lib.zandle_resume(moved) == 0, "the moved run resumes to its end")
+    check(printed == [b"3\n", b"3\n"], "both printed what the whole run prints")
+
+    loop = b"New i '0'\nFunc loop\nNew i \"i + 1\"\nCall loop\nEnd\nCall loop\n"
+    timer = threading.Timer(0.05, lib.zandle_interrupt, [looping])
+    started = time.monotonic()
+    timer.start()
+    status = lib.zandle_run(looping, loop, len(loop), None, 0)
+    took = time.monotonic() - started
+    timer.join()
+    check(status == PAUSED and took < 5, f"an endless loop paused by a Python thread ({took:.3f} s)")
+    check(lib.zandle_discard(looping) == 0 and lib.zandle_paused(looping) == 0, "and discarded")
+    for machine in machines:
+        lib.zandle_free(machine)
 
 
 def main():
@@ -53,6 +113,16 @@ def main():
     lib.zandle_where.argtypes = [c.c_void_p, c.POINTER(Place)]
     lib.zandle_free.argtypes = [c.c_void_p]
     lib.zandle_version.restype = c.c_char_p
+    lib.zandle_set_slice.argtypes = [c.c_void_p, c.c_uint64]
+    lib.zandle_set_deadline.argtypes = [c.c_void_p, c.c_uint64]
+    lib.zandle_interrupt.argtypes = [c.c_void_p]
+    lib.zandle_interrupt.restype = None
+    lib.zandle_escape_pause.argtypes = [c.c_void_p]
+    lib.zandle_resume.argtypes = [c.c_void_p]
+    lib.zandle_discard.argtypes = [c.c_void_p]
+    lib.zandle_paused.argtypes = [c.c_void_p]
+    lib.zandle_snapshot.argtypes = [c.c_void_p, c.POINTER(c.c_void_p), c.POINTER(c.c_size_t)]
+    lib.zandle_restore.argtypes = [c.c_void_p, c.c_char_p, c.c_size_t]
 
     printed = []
 
@@ -110,6 +180,7 @@ def main():
           lib.zandle_error_name(machine) == b"UnknownEscape", "the sandbox withholds files")
     check(lib.zandle_run(None, b"x", 1, None, 0) == 4, "a null machine is an invalid argument")
     lib.zandle_free(machine)
+    control(lib, Options, WRITE)
     header = open(os.path.join(os.path.dirname(__file__), "..", "..", "include", "zandle", "zandle.h")).read()
     version = ".".join(re.search(r"#define ZANDLE_VERSION_%s (\d+)" % part, header).group(1)
                        for part in ("MAJOR", "MINOR", "PATCH"))

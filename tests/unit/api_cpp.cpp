@@ -1,9 +1,11 @@
-// The C++ layer: ownership, string_view texts, callable host escapes, typed variables, and a
-// host calling back into a script.
+// The C++ layer: ownership, string_view texts, callable host escapes, typed variables, a
+// host calling back into a script, and keeping control of runs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "zandle/zandle.hpp"
@@ -105,6 +107,51 @@ TEST(CppApi, ArgumentsKeepTheirTextAndAThrowingCallableFailsTheRun) {
   EXPECT_EQ(m.run(head + "New a '1'\nEscape app.join\n"), ZANDLE_OK);
   ASSERT_EQ(m.getText("__Escape_app.join_RET0", joined), ZANDLE_OK);
   EXPECT_EQ(joined, "1+8");
+}
+
+TEST(CppApi, RunsPauseResumeAndMoveThroughSnapshots) {
+  zandle::Zndvm m;
+  ASSERT_EQ(zandle::Zndvm::create(m), ZANDLE_OK);
+  int asked = 0;
+  auto ask = [&asked](zandle::EscapeContext ctx) {
+    ++asked;
+    if (const zandle::Status s = ctx.result(0, "later"); s != ZANDLE_OK) return static_cast<int>(s);
+    return ctx.pause();
+  };
+  ASSERT_EQ(m.registerEscape("app.ask", ask), ZANDLE_OK);
+  ASSERT_EQ(m.setSlice(2), ZANDLE_OK);
+  const std::string script = "New a '1'\nNew b '2'\nEscape app.ask\nNew c __Escape_app.ask_RET0\n";
+  ASSERT_EQ(m.run(script), ZANDLE_PAUSED);
+  EXPECT_TRUE(m.paused());
+  EXPECT_EQ(m.run("New x '1'\n"), ZANDLE_BUSY);
+  ASSERT_EQ(m.setSlice(0), ZANDLE_OK);
+  ASSERT_EQ(m.resume(), ZANDLE_PAUSED);  // the escape asked for it
+  EXPECT_EQ(asked, 1);
+  std::string_view bytes;
+  ASSERT_EQ(m.snapshot(bytes), ZANDLE_OK);
+  const std::string saved(bytes);
+  zandle::Zndvm n;
+  ASSERT_EQ(zandle::Zndvm::create(n), ZANDLE_OK);
+  ASSERT_EQ(n.restore(saved), ZANDLE_OK);
+  EXPECT_TRUE(n.paused());
+  EXPECT_EQ(n.resume(), ZANDLE_OK);
+  std::string_view c;
+  ASSERT_EQ(n.getText("c", c), ZANDLE_OK);
+  EXPECT_EQ(c, "later");
+  EXPECT_EQ(n.restore(saved.substr(1)), ZANDLE_INVALID_SNAPSHOT);
+  EXPECT_EQ(m.discard(), ZANDLE_OK);
+  EXPECT_FALSE(m.paused());
+
+  // An endless loop, interrupted from another thread; a deadline pauses it too.
+  const std::string loop = "Func loop\nNew i \"i + 1\"\nCall loop\nEnd\nNew i '0'\nCall loop\n";
+  std::thread t([&m] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    m.interrupt();
+  });
+  EXPECT_EQ(m.run(loop), ZANDLE_PAUSED);
+  t.join();
+  ASSERT_EQ(m.setDeadline(10'000'000), ZANDLE_OK);
+  EXPECT_EQ(m.resume(), ZANDLE_PAUSED);
 }
 
 }  // namespace

@@ -1,0 +1,175 @@
+// What the snapshot harnesses share: machines made through the public interface under both
+// caps, each taking its bytes from an allocation function of its own that checks the memory
+// cap at every allocation, and the checks a restored machine must pass: its place and calls
+// readable, its own snapshot restorable into a new machine with the same bytes, and its run
+// going on under the caps to an ending.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "harness.hpp"
+#include "zandle/zandle.h"
+
+namespace zandle::fuzz {
+
+// The bytes a machine holds, checked against the cap on every allocation.
+struct CappedAlloc {
+  std::size_t held = 0;
+  static void* fn(void* user, void* ptr, std::size_t old_size, std::size_t new_size) {
+    auto* self = static_cast<CappedAlloc*>(user);
+    if (new_size == 0) {
+      std::free(ptr);
+      self->held -= old_size;
+      return nullptr;
+    }
+    void* p = std::realloc(ptr, new_size);
+    if (p == nullptr) return nullptr;
+    self->held += new_size - old_size;
+    expect(self->held <= memory_cap, "snapshot: a machine held more than its memory cap");
+    return p;
+  }
+};
+
+inline int discardOutput(void*, const char*, std::size_t) { return 0; }
+
+// Reads the fixed input; each machine keeps its own position.
+struct FixedInput {
+  std::size_t pos = 0;
+  static long read(void* user, char* buffer, std::size_t capacity) {
+    auto* self = static_cast<FixedInput*>(user);
+    const std::size_t n = std::min(capacity, fixed_input.size() - self->pos);
+    std::memcpy(buffer, fixed_input.data() + self->pos, n);
+    self->pos += n;
+    return static_cast<long>(n);
+  }
+};
+
+// Host escapes a snapshot may name: one that echoes its argument and one that pauses the run.
+inline int echo(zandle_machine* m, void*) {
+  const bool vm = zandle_machine_kind(m) == ZANDLE_VM;
+  const char* text = nullptr;
+  std::size_t len = 0;
+  const zandle_status s = zandle_escape_arg(m, vm ? 1 : 0, &text, &len);
+  if (s == ZANDLE_OUT_OF_MEMORY) return s;
+  if (s != ZANDLE_OK) return zandle_escape_fail(m, "NoArgument", 10);
+  return vm ? zandle_set_text(m, "echoed", 6, text, len) : zandle_escape_result(m, 0, text, len);
+}
+inline int pauseHere(zandle_machine* m, void*) { return zandle_escape_pause(m); }
+
+// A machine of either kind under both caps, reaching only printing, the fixed input and
+// strings, and the two host escapes.
+class Machine {
+ public:
+  explicit Machine(bool vm) {
+    zandle_options o;
+    zandle_options_init(&o);
+    o.output = discardOutput;
+    o.input = FixedInput::read;
+    o.input_user = &input_;
+    o.instruction_cap = instruction_cap;
+    o.memory_cap = memory_cap;
+    o.alloc = CappedAlloc::fn;
+    o.alloc_user = &alloc_;
+    o.escapes = "pure";
+    expect(zandle_new(vm ? ZANDLE_VM : ZANDLE_ZNDVM, &o, &m_) == ZANDLE_OK, "snapshot: no machine");
+    registerEscapes();
+  }
+  ~Machine() { zandle_free(m_); }
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  zandle_machine* get() const { return m_; }
+  // A restore drops the host's escapes with the rest of the machine.
+  void registerEscapes() {
+    const bool vm = zandle_machine_kind(m_) == ZANDLE_VM;
+    const char* echo_name = vm ? "HostEcho" : "host.echo";
+    const char* pause_name = vm ? "HostPause" : "host.pause";
+    const zandle_status a = zandle_register_escape(m_, echo_name, std::strlen(echo_name), echo, nullptr);
+    const zandle_status b = zandle_register_escape(m_, pause_name, std::strlen(pause_name), pauseHere, nullptr);
+    expect((a == ZANDLE_OK || a == ZANDLE_OUT_OF_MEMORY) && (b == ZANDLE_OK || b == ZANDLE_OUT_OF_MEMORY),
+           "snapshot: registering the host escapes");
+  }
+  std::string snapshot() const {
+    const void* bytes = nullptr;
+    std::size_t size = 0;
+    const zandle_status s = zandle_snapshot(m_, &bytes, &size);
+    expect(s == ZANDLE_OK || s == ZANDLE_OUT_OF_MEMORY, "snapshot: a snapshot status");
+    return s == ZANDLE_OK ? std::string(static_cast<const char*>(bytes), size) : std::string();
+  }
+
+ private:
+  CappedAlloc alloc_;
+  FixedInput input_;
+  zandle_machine* m_ = nullptr;
+};
+
+inline bool ending(zandle_status s) {
+  return s == ZANDLE_OK || s == ZANDLE_FAILED || s == ZANDLE_HALTED || s == ZANDLE_PAUSED;
+}
+
+// Every byte of where the machine stands, and of its calls, is read (the sanitizers check
+// each one).
+inline void readPlace(zandle_machine* m) {
+  volatile char sink = 0;
+  zandle_place at{};
+  expect(zandle_where(m, &at) == ZANDLE_OK, "snapshot: no place");
+  for (std::size_t i = 0; i < at.source_len; ++i) sink = at.source[i];
+  for (std::size_t i = 0; i < at.text_len; ++i) sink = at.text[i];
+  const std::size_t calls = zandle_active_call_count(m);
+  for (std::size_t i = 0; i < calls && i < 64; ++i) {
+    const char* f = nullptr;
+    std::size_t n = 0;
+    zandle_place from{};
+    expect(zandle_active_call(m, i, &f, &n, &from) == ZANDLE_OK, "snapshot: an active call unreadable");
+    for (std::size_t k = 0; k < n; ++k) sink = f[k];
+    for (std::size_t k = 0; k < from.text_len; ++k) sink = from.text[k];
+  }
+  (void)sink;
+}
+
+// A machine that took a snapshot: it says where it stands; its own snapshot restores into
+// a new machine (unless memory runs out) with the same bytes again; and its run goes on
+// under the caps, pausing only where a host escape asks, to an ending.
+inline void checkRestored(Machine& restored, bool vm) {
+  zandle_machine* m = restored.get();
+  readPlace(m);
+  const std::string own = restored.snapshot();
+  if (!own.empty()) {
+    Machine again(vm);
+    const zandle_status s = zandle_restore(again.get(), own.data(), own.size());
+    expect(s == ZANDLE_OK || s == ZANDLE_OUT_OF_MEMORY, "snapshot: a machine's own snapshot was refused");
+    if (s == ZANDLE_OK) {
+      const std::string twice = again.snapshot();
+      expect(twice.empty() || twice == own, "snapshot: a restored machine's snapshot has other bytes");
+    }
+  }
+  restored.registerEscapes();
+  for (int resumes = 0; zandle_paused(m) != 0 && resumes < 64; ++resumes) {
+    const zandle_status s = zandle_resume(m);
+    expect(ending(s), "snapshot: a resume status");
+    expect((s == ZANDLE_FAILED) == (zandle_error_name(m)[0] != '\0'), "snapshot: an error name without a failure");
+    readPlace(m);
+  }
+  expect(zandle_memory_peak(m) <= memory_cap, "snapshot: the memory cap was passed");
+}
+
+// FNV-1a over a snapshot's payload, to make a header hold over changed fields.
+inline void fixHeader(std::string& bytes) {
+  if (bytes.size() < 32) return;
+  std::uint64_t h = 14695981039346656037u;
+  for (std::size_t i = 32; i < bytes.size(); ++i) {
+    h ^= static_cast<unsigned char>(bytes[i]);
+    h *= 1099511628211u;
+  }
+  std::uint64_t length = bytes.size() - 32;
+  for (int i = 0; i < 8; ++i, length >>= 8, h >>= 8) {
+    bytes[16 + static_cast<std::size_t>(i)] = static_cast<char>(length & 0xff);
+    bytes[24 + static_cast<std::size_t>(i)] = static_cast<char>(h & 0xff);
+  }
+}
+
+}  // namespace zandle::fuzz
