@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/snapshot.hpp"
 #include "harness.hpp"
 #include "zandle/zandle.h"
 
@@ -157,15 +158,11 @@ inline void checkRestored(Machine& restored, bool vm) {
   expect(zandle_memory_peak(m) <= memory_cap, "snapshot: the memory cap was passed");
 }
 
-// FNV-1a over a snapshot's payload, to make a header hold over changed fields.
+// Makes a header hold over changed fields: the payload's length and the library's checksum.
 inline void fixHeader(std::string& bytes) {
   if (bytes.size() < 32) return;
-  std::uint64_t h = 14695981039346656037u;
-  for (std::size_t i = 32; i < bytes.size(); ++i) {
-    h ^= static_cast<unsigned char>(bytes[i]);
-    h *= 1099511628211u;
-  }
   std::uint64_t length = bytes.size() - 32;
+  std::uint64_t h = snapshotChecksum(std::string_view(bytes).substr(32));
   for (int i = 0; i < 8; ++i, length >>= 8, h >>= 8) {
     bytes[16 + static_cast<std::size_t>(i)] = static_cast<char>(length & 0xff);
     bytes[24 + static_cast<std::size_t>(i)] = static_cast<char>(h & 0xff);

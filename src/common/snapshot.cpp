@@ -29,12 +29,20 @@ namespace {
   return std::rotl(lane + w * p2, 31) * p1;
 }
 
+// Stores v as 8 little-endian bytes; an integer of fewer bytes is the first of them.
+[[gnu::always_inline]] inline void writeWord(char* p, std::uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
+}
+
+}  // namespace
+
 // Enough to tell a snapshot that was damaged by accident; one that was made up on purpose is
 // checked field by field anyway. Four lanes each take every fourth 64-bit word (read
 // little-endian, so that the sum is the same on every host) through a multiply and a
 // rotation: the lanes' multiplications overlap, where a byte-at-a-time hash waits on each of
 // its own, and a snapshot of megabytes is summed in a small part of the time it takes to make.
-std::uint64_t checksum(std::string_view bytes) {
+std::uint64_t snapshotChecksum(std::string_view bytes) {
   std::uint64_t lane[4] = {1, 2, 3, 4};
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -52,14 +60,6 @@ std::uint64_t checksum(std::string_view bytes) {
   h *= 0xc2b2ae3d27d4eb4fu;
   return h ^ (h >> 29);
 }
-
-// Stores v as 8 little-endian bytes; an integer of fewer bytes is the first of them.
-[[gnu::always_inline]] inline void writeWord(char* p, std::uint64_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
-
-}  // namespace
 
 // The header: magic (8), version (4), kind (4), length of what follows (8), checksum (8).
 SnapshotWriter::SnapshotWriter(Buffer& out, std::uint32_t kind) : out_(out), ok_(true) {
@@ -81,7 +81,7 @@ bool SnapshotWriter::finish() {
   if (!ok_) return false;
   const std::string_view payload(out_.data() + snapshot_header_size, out_.size() - snapshot_header_size);
   writeWord(out_.data() + 16, payload.size());
-  writeWord(out_.data() + 24, checksum(payload));
+  writeWord(out_.data() + 24, snapshotChecksum(payload));
   return true;
 }
 
@@ -89,7 +89,7 @@ SnapshotReader::SnapshotReader(std::string_view bytes, std::uint32_t kind) {
   if (bytes.size() < snapshot_header_size || std::memcmp(bytes.data(), snapshot_magic.data(), 8) != 0) return;
   if (readLittle(bytes.data() + 8, 4) != snapshot_version || readLittle(bytes.data() + 12, 4) != kind) return;
   const std::string_view payload(bytes.data() + snapshot_header_size, bytes.size() - snapshot_header_size);
-  if (readLittle(bytes.data() + 16, 8) != payload.size() || readLittle(bytes.data() + 24, 8) != checksum(payload)) {
+  if (readLittle(bytes.data() + 16, 8) != payload.size() || readLittle(bytes.data() + 24, 8) != snapshotChecksum(payload)) {
     return;
   }
   bytes_ = payload;

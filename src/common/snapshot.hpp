@@ -45,6 +45,9 @@ class SnapshotWriter {
   bool ok_;
 };
 
+// The checksum a snapshot's header holds for the bytes after it (the payload).
+std::uint64_t snapshotChecksum(std::string_view payload);
+
 // Reads a snapshot's fields. Every read gives a value; once one did not fit, the reader is
 // spoilt and every later read gives zero, so a caller checks ok() where it must trust what it
 // read (a count before it allocates, say) and at the end.
