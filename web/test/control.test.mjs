@@ -155,7 +155,8 @@ describe('pauses asked by the host', () => {
     z.interrupt();
     let r = z.run(`New a 'first'\n${print('a')}`, 'i.znd');
     assert.equal(r.status, 'paused');
-    assert.equal(r.place, null);
+    // It stands at the first line, which has not run.
+    assert.deepEqual(r.place, { source: 'i.znd', line: 1, text: "New a 'first'" });
     assert.throws(() => z.get('a'), rejects('not_found'));
     assert.equal(z.resume().status, 'ok');
     assert.equal(z.printed(), 'first\n');
