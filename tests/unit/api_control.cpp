@@ -22,11 +22,13 @@
 #include <thread>
 #include <vector>
 
+#include "host_io.hpp"
 #include "test_memory.hpp"
 #include "zandle/zandle.h"
 
 namespace {
 
+using zandle::test_support::Input;
 using zandle::test_support::TestAllocator;
 using Clock = std::chrono::steady_clock;
 
@@ -731,18 +733,6 @@ TEST(Control, ASnapshotNeverAllowsWhatTheRestoringMachineWithholds) {
     EXPECT_STREQ(zandle_error_name(fresh.m), "UnknownEscape");
   }
 }
-
-struct Input {
-  std::string text;
-  std::size_t pos = 0;
-  static long read(void* user, char* buffer, std::size_t capacity) {
-    auto* self = static_cast<Input*>(user);
-    const std::size_t n = std::min(capacity, self->text.size() - self->pos);
-    std::memcpy(buffer, self->text.data() + self->pos, n);
-    self->pos += n;
-    return static_cast<long>(n);
-  }
-};
 
 TEST(Control, ThePurePresetGivesTheSameRunEveryTime) {
   const std::vector<const char*> vm_refused = {"Time", "Random", "Gcwd", "Fread", "SpawnProc", "WaitPid", "Exit"};

@@ -11,32 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "host_io.hpp"
 #include "test_memory.hpp"
 #include "zandle/zandle.h"
 
 namespace {
 
+using zandle::test_support::Input;
+using zandle::test_support::Output;
 using zandle::test_support::TestAllocator;
-
-struct Output {
-  std::string text;
-  static int write(void* user, const char* bytes, std::size_t size) {
-    static_cast<Output*>(user)->text.append(bytes, size);
-    return 0;
-  }
-};
-
-struct Input {
-  std::string text;
-  std::size_t pos = 0;
-  static long read(void* user, char* buffer, std::size_t capacity) {
-    auto* self = static_cast<Input*>(user);
-    const std::size_t n = std::min(capacity, self->text.size() - self->pos);
-    std::memcpy(buffer, self->text.data() + self->pos, n);
-    self->pos += n;
-    return static_cast<long>(n);
-  }
-};
 
 // A machine with its output captured; freed at the end of the test.
 struct Host {
