@@ -82,11 +82,8 @@ const char* kindName(zandle_kind kind) { return kind == ZANDLE_VM ? "vm   " : "z
 
 int pauseEscape(zandle_machine* m, void*) { return zandle_escape_pause(m); }
 
-double roundTripNs(zandle_kind kind, int resumes) {
-  zandle_machine* m = newMachine(kind);
-  const std::string text = kind == ZANDLE_VM ? vmCounting(resumes / 1000 + 1) : zndvm_counting;
-  if (zandle_set_slice(m, 1) != ZANDLE_OK) fail("set_slice");
-  if (zandle_run(m, text.data(), text.size(), nullptr, 0) != ZANDLE_PAUSED) fail("no pause");
+// Nanoseconds a resume of `m`, whose run is paused and pauses again at every resume; frees m.
+double resumesNs(zandle_machine* m, int resumes) {
   const auto start = Clock::now();
   for (int k = 0; k < resumes; ++k) {
     if (zandle_resume(m) != ZANDLE_PAUSED) fail("resume ended the loop");
@@ -96,18 +93,20 @@ double roundTripNs(zandle_kind kind, int resumes) {
   return ns;
 }
 
+double roundTripNs(zandle_kind kind, int resumes) {
+  zandle_machine* m = newMachine(kind);
+  const std::string text = kind == ZANDLE_VM ? vmCounting(resumes / 1000 + 1) : zndvm_counting;
+  if (zandle_set_slice(m, 1) != ZANDLE_OK) fail("set_slice");
+  if (zandle_run(m, text.data(), text.size(), nullptr, 0) != ZANDLE_PAUSED) fail("no pause");
+  return resumesNs(m, resumes);
+}
+
 double escapePauseNs(int resumes) {
   zandle_machine* m = newMachine(ZANDLE_ZNDVM);
   if (zandle_register_escape(m, "host.pause", 10, pauseEscape, nullptr) != ZANDLE_OK) fail("register");
   const std::string text = "Func loop\nEscape host.pause\nIf loop \"1 == 1\"\nEnd\nCall loop\n";
   if (zandle_run(m, text.data(), text.size(), nullptr, 0) != ZANDLE_PAUSED) fail("no pause");
-  const auto start = Clock::now();
-  for (int k = 0; k < resumes; ++k) {
-    if (zandle_resume(m) != ZANDLE_PAUSED) fail("resume ended the loop");
-  }
-  const double ns = secondsSince(start) / resumes * 1e9;
-  zandle_free(m);
-  return ns;
+  return resumesNs(m, resumes);
 }
 
 // ---------------------------------------------------------------------------------------
