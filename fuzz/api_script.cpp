@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "api_host.hpp"
 #include "harness.hpp"
 #include "zandle/zandle.h"
 
@@ -28,14 +29,7 @@ void expectOwnMachine(zandle_machine* m, void* user) {
 
 int echo(zandle_machine* m, void* user) {
   expectOwnMachine(m, user);
-  const bool vm = zandle_machine_kind(m) == ZANDLE_VM;
-  const char* text = nullptr;
-  std::size_t len = 0;
-  const zandle_status s = zandle_escape_arg(m, vm ? 1 : 0, &text, &len);
-  if (s == ZANDLE_OUT_OF_MEMORY) return s;
-  if (s != ZANDLE_OK) return zandle_escape_fail(m, "NoArgument", 10);
-  fuzz::expect(text != nullptr || len == 0, "api: an argument without bytes");
-  return vm ? zandle_set_text(m, "echoed", 6, text, len) : zandle_escape_result(m, 0, text, len);
+  return fuzz::echoArgument(m);
 }
 
 int refuse(zandle_machine* m, void* user) {

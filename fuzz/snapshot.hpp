@@ -1,6 +1,6 @@
 // What the snapshot harnesses share: machines made through the public interface under both
-// caps, each taking its bytes from an allocation function of its own that checks the memory
-// cap at every allocation, and the checks a restored machine must pass: its place and calls
+// caps, each taking its bytes from an allocation function of its own whose peak must stay
+// within the memory cap, and the checks a restored machine must pass: its place and calls
 // readable, its own snapshot restorable into a new machine with the same bytes, and its run
 // going on under the caps to an ending.
 #pragma once
@@ -12,53 +12,18 @@
 #include <string_view>
 
 #include "common/snapshot.hpp"
+#include "api_host.hpp"
 #include "harness.hpp"
+#include "host_io.hpp"
+#include "test_memory.hpp"
 #include "zandle/zandle.h"
 
 namespace zandle::fuzz {
 
-// The bytes a machine holds, checked against the cap on every allocation.
-struct CappedAlloc {
-  std::size_t held = 0;
-  static void* fn(void* user, void* ptr, std::size_t old_size, std::size_t new_size) {
-    auto* self = static_cast<CappedAlloc*>(user);
-    if (new_size == 0) {
-      std::free(ptr);
-      self->held -= old_size;
-      return nullptr;
-    }
-    void* p = std::realloc(ptr, new_size);
-    if (p == nullptr) return nullptr;
-    self->held += new_size - old_size;
-    expect(self->held <= memory_cap, "snapshot: a machine held more than its memory cap");
-    return p;
-  }
-};
-
 inline int discardOutput(void*, const char*, std::size_t) { return 0; }
 
-// Reads the fixed input; each machine keeps its own position.
-struct FixedInput {
-  std::size_t pos = 0;
-  static long read(void* user, char* buffer, std::size_t capacity) {
-    auto* self = static_cast<FixedInput*>(user);
-    const std::size_t n = std::min(capacity, fixed_input.size() - self->pos);
-    std::memcpy(buffer, fixed_input.data() + self->pos, n);
-    self->pos += n;
-    return static_cast<long>(n);
-  }
-};
-
 // Host escapes a snapshot may name: one that echoes its argument and one that pauses the run.
-inline int echo(zandle_machine* m, void*) {
-  const bool vm = zandle_machine_kind(m) == ZANDLE_VM;
-  const char* text = nullptr;
-  std::size_t len = 0;
-  const zandle_status s = zandle_escape_arg(m, vm ? 1 : 0, &text, &len);
-  if (s == ZANDLE_OUT_OF_MEMORY) return s;
-  if (s != ZANDLE_OK) return zandle_escape_fail(m, "NoArgument", 10);
-  return vm ? zandle_set_text(m, "echoed", 6, text, len) : zandle_escape_result(m, 0, text, len);
-}
+inline int echo(zandle_machine* m, void*) { return echoArgument(m); }
 inline int pauseHere(zandle_machine* m, void*) { return zandle_escape_pause(m); }
 
 // A machine of either kind under both caps, reaching only printing, the fixed input and
@@ -69,17 +34,20 @@ class Machine {
     zandle_options o;
     zandle_options_init(&o);
     o.output = discardOutput;
-    o.input = FixedInput::read;
+    o.input = test_support::Input::read;
     o.input_user = &input_;
     o.instruction_cap = instruction_cap;
     o.memory_cap = memory_cap;
-    o.alloc = CappedAlloc::fn;
+    o.alloc = test_support::TestAllocator::fn;
     o.alloc_user = &alloc_;
     o.escapes = "pure";
     expect(zandle_new(vm ? ZANDLE_VM : ZANDLE_ZNDVM, &o, &m_) == ZANDLE_OK, "snapshot: no machine");
     registerEscapes();
   }
-  ~Machine() { zandle_free(m_); }
+  ~Machine() {
+    zandle_free(m_);
+    expect(alloc_.peak <= memory_cap, "snapshot: a machine held more than its memory cap");
+  }
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
@@ -103,8 +71,8 @@ class Machine {
   }
 
  private:
-  CappedAlloc alloc_;
-  FixedInput input_;
+  test_support::TestAllocator alloc_;
+  test_support::Input input_{std::string(fixed_input)};
   zandle_machine* m_ = nullptr;
 };
 
