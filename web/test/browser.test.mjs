@@ -260,8 +260,10 @@ describe('the playground', () => {
     const script = "New msg 'shared ✓'\nNew ARG1 'msg'\nEscape Print\n";
     await page.selectOption('#kind', 'vm');
     await page.fill('#source', script);
+    // The address already follows the editor (after a pause in typing), so wait for the share
+    // itself to have finished, not merely for some "#vm:" address.
     await page.click('#share');
-    await page.waitForFunction(() => location.hash.startsWith('#vm:'));
+    await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('The link to this script'));
     const link = page.url();
     const other = await context.newPage();
     try {
