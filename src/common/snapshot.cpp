@@ -96,27 +96,6 @@ SnapshotReader::SnapshotReader(std::string_view bytes, std::uint32_t kind) {
   ok_ = true;
 }
 
-std::uint64_t SnapshotReader::little(int bytes) {
-  if (!ok_ || bytes_.size() - at_ < static_cast<std::size_t>(bytes)) {
-    ok_ = false;
-    return 0;
-  }
-  const std::uint64_t v = readLittle(bytes_.data() + at_, bytes);
-  at_ += static_cast<std::size_t>(bytes);
-  return v;
-}
-
-std::string_view SnapshotReader::text() {
-  const std::uint64_t n = u64();
-  if (!ok_ || n > bytes_.size() - at_) {
-    ok_ = false;
-    return {};
-  }
-  const std::string_view t(bytes_.data() + at_, static_cast<std::size_t>(n));
-  at_ += static_cast<std::size_t>(n);
-  return t;
-}
-
 std::uint64_t SnapshotReader::count(std::size_t item_bytes) {
   const std::uint64_t n = u64();
   if (ok_ && n > (bytes_.size() - at_) / (item_bytes != 0 ? item_bytes : 1)) ok_ = false;

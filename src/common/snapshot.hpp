@@ -5,7 +5,9 @@
 // read is checked against what is left, and a reader that ran past the end, or found a field
 // it cannot take, makes the whole snapshot invalid.
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "vec.hpp"
@@ -57,10 +59,21 @@ class SnapshotReader {
   // whether they are a snapshot of a machine of `kind`.
   SnapshotReader(std::string_view bytes, std::uint32_t kind);
 
-  std::uint8_t u8() { return static_cast<std::uint8_t>(little(1)); }
-  std::uint32_t u32() { return static_cast<std::uint32_t>(little(4)); }
-  std::uint64_t u64() { return little(8); }
-  std::string_view text();
+  // Fields are read by the thousand in a restore: the reads are inline, and out of line
+  // only when a reader runs past the end.
+  [[gnu::always_inline]] std::uint8_t u8() { return static_cast<std::uint8_t>(little<1>()); }
+  [[gnu::always_inline]] std::uint32_t u32() { return static_cast<std::uint32_t>(little<4>()); }
+  [[gnu::always_inline]] std::uint64_t u64() { return little<8>(); }
+  [[gnu::always_inline]] std::string_view text() {
+    const std::uint64_t n = u64();
+    if (!ok_ || n > bytes_.size() - at_) {
+      ok_ = false;
+      return {};
+    }
+    const std::string_view t(bytes_.data() + at_, static_cast<std::size_t>(n));
+    at_ += static_cast<std::size_t>(n);
+    return t;
+  }
   // A count of items each at least `item_bytes` long: more than what is left is a spoilt
   // reader, so that no caller allocates for a count the bytes cannot hold.
   std::uint64_t count(std::size_t item_bytes = 1);
@@ -77,7 +90,22 @@ class SnapshotReader {
   bool done() const { return ok_ && at_ == bytes_.size(); }
 
  private:
-  std::uint64_t little(int bytes);
+  template <int Bytes>
+  [[gnu::always_inline]] std::uint64_t little() {
+    if (!ok_ || bytes_.size() - at_ < Bytes) return pastTheEnd();
+    std::uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&v, bytes_.data() + at_, Bytes);
+    } else {
+      for (int i = Bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes_[at_ + i]);
+    }
+    at_ += Bytes;
+    return v;
+  }
+  std::uint64_t pastTheEnd() {
+    ok_ = false;
+    return 0;
+  }
 
   std::string_view bytes_;
   std::size_t at_ = 0;
