@@ -30,8 +30,18 @@ std::uint64_t hashName(std::string_view s) {
     n -= 8;
   }
   if (n != 0) {
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    // The last 1 to 7 bytes in two loads that may overlap (or three single bytes), not a
+    // copy of a variable length, which costs a call.
+    std::uint64_t w;
+    if (n >= 4) {
+      std::uint32_t lo, hi;
+      std::memcpy(&lo, p, 4);
+      std::memcpy(&hi, p + n - 4, 4);
+      w = lo | static_cast<std::uint64_t>(hi) << 32;
+    } else {
+      w = static_cast<unsigned char>(p[0]) | static_cast<unsigned>(static_cast<unsigned char>(p[n / 2])) << 8 |
+          static_cast<unsigned>(static_cast<unsigned char>(p[n - 1])) << 16;
+    }
     h = mix(h ^ w) * 0x94d049bb133111ebull;
   }
   return mix(h);
@@ -96,6 +106,13 @@ bool NameIndex::intern(std::string_view name, NameId& id, bool& added) {
   index_[i] = id + 1;
   added = true;
   return true;
+}
+
+bool NameIndex::reserve(std::size_t more) {
+  if (more > no_name - 1 - count_) return false;
+  std::size_t size = index_.empty() ? 16 : index_.size();
+  while ((count_ + more) * 2 > size) size *= 2;
+  return size == index_.size() || rehash(size);
 }
 
 NameId NameIndex::find(std::string_view name) const {

@@ -45,6 +45,9 @@ class NameIndex {
   [[nodiscard]] bool intern(std::string_view name, NameId& id, bool& added);
   // The id of `name`, or no_name when it was never interned.
   NameId find(std::string_view name) const;
+  // Makes room in the index for `more` names beyond those it has, so that interning them
+  // never rebuilds it (a table filled from a known list). False when memory runs out.
+  [[nodiscard]] bool reserve(std::size_t more);
 
   void* record(NameId id) const {
     return chunks_[id >> intern_chunk_bits] + (id & (intern_chunk - 1)) * stride_;
@@ -88,6 +91,7 @@ class InternTable {
   }
 
   NameId find(std::string_view name) const { return index_.find(name); }
+  [[nodiscard]] bool reserve(std::size_t more) { return index_.reserve(more); }
   Data& operator[](NameId id) { return static_cast<Record*>(index_.record(id))->data; }
   const Data& operator[](NameId id) const { return static_cast<const Record*>(index_.record(id))->data; }
   std::string_view name(NameId id) const { return index_.name(id); }

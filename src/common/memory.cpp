@@ -9,7 +9,7 @@ void* systemAlloc(void*, void* ptr, std::size_t, std::size_t new_size) {
     std::free(ptr);
     return nullptr;
   }
-  return std::realloc(ptr, new_size);
+  return ptr == nullptr ? std::malloc(new_size) : std::realloc(ptr, new_size);
 }
 
 }  // namespace zandle

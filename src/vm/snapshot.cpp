@@ -32,7 +32,9 @@ void Machine::saveVariables(SnapshotWriter& w) const {
 }
 
 bool Machine::loadVariables(SnapshotReader& r) {
-  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
+  const std::uint64_t n = r.count(9);
+  if (!data_.reserve(n)) return false;
+  for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
     const std::string_view name = r.text();
     const bool defined = r.u8() != 0;
     const std::string_view value = defined ? r.text() : std::string_view();
@@ -80,6 +82,7 @@ Restored Machine::restore(std::string_view bytes) {
   bool is_paused;
   if (!startRestore(r, is_paused)) return Restored::out_of_memory;
   const std::uint64_t functions = r.count(20);
+  if (!code_table_.reserve(functions)) return Restored::out_of_memory;
   for (std::uint64_t i = 0; i < functions && r.ok(); ++i) {
     const std::string_view name = r.text();
     const std::uint64_t start = r.u64();
@@ -90,7 +93,9 @@ Restored Machine::restore(std::string_view bytes) {
     if (id != i) r.spoil();
     code_table_[id] = {static_cast<std::size_t>(start), source};
   }
-  for (std::uint64_t i = 0, n = r.count(12); i < n && r.ok(); ++i) {
+  const std::uint64_t lines = r.count(12);
+  if (!code_.reserve(lines)) return Restored::out_of_memory;
+  for (std::uint64_t i = 0; i < lines && r.ok(); ++i) {
     const std::uint32_t number = r.u32();
     const std::string_view text = r.text();
     if (!r.ok()) break;

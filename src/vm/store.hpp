@@ -41,6 +41,8 @@ class Variables : Pinned {
     NameId id;
     return table_.intern(name, id);
   }
+  // Room for `more` new names, made at once; false when memory runs out.
+  [[nodiscard]] bool reserve(std::size_t more) { return table_.reserve(more); }
   std::string_view name(NameId id) const { return table_.name(id); }
   bool valueOf(NameId id, std::string_view& value) const {
     if (!table_[id].defined) return false;

@@ -24,6 +24,8 @@ class Variables : Pinned {
   // The slot of `name` into `id`, created empty (no value) when the name is new. False when
   // memory runs out.
   [[nodiscard]] bool intern(std::string_view name, SlotId& id) { return table_.intern(name, id); }
+  // Room for `more` new names, made at once. False when memory runs out.
+  [[nodiscard]] bool reserve(std::size_t more) { return table_.reserve(more); }
 
   // Null when the slot holds no value. The pointer stays valid until the slot is stored to;
   // a str value's bytes likewise.
