@@ -8,6 +8,9 @@
 // End, each function starting after its Func, each frame inside its function's body).
 #include "common/snapshot.hpp"
 
+#include "common/bytes.hpp"
+#include "common/intern.hpp"
+#include "common/vec.hpp"
 #include "compiler.hpp"
 #include "escapes/table.hpp"
 #include "limits.hpp"
@@ -19,6 +22,46 @@ namespace {
 
 constexpr std::uint32_t zndvm_kind = 2;  // ZANDLE_ZNDVM
 constexpr std::uint64_t no_index = UINT64_MAX;
+
+// The records a restore has prepared, by their line's text. Recorded code repeats lines
+// (every body's End, most bodies' Return, a call or a test written in many places), and a
+// record is made from its line alone and never changed once prepared, so a line seen before
+// takes a copy of the first one's record, sharing what it points to, instead of being
+// tokenized, compiled and prepared again. Kept only for the restore, in the machine's memory.
+class PreparedLines {
+ public:
+  explicit PreparedLines(Memory& memory) : records_(memory), index_(memory) {}
+
+  // Room for `lines` lines, so that the index is never rebuilt. False when memory runs out.
+  [[nodiscard]] bool reserve(std::uint64_t lines) {
+    std::size_t size = 16;
+    while (size / 2 < lines) size *= 2;
+    return index_.resize(size);
+  }
+
+  // The record prepared for `text`, or null; `place` is where to add it when there is none.
+  const Instruction* find(std::string_view text, std::size_t& place) const {
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = hashName(text) & mask;; i = (i + 1) & mask) {
+      const std::uint32_t k = index_[i];
+      if (k == 0) {
+        place = i;
+        return nullptr;
+      }
+      if (sameBytes(records_[k - 1].lineText(), text)) return &records_[k - 1];
+    }
+  }
+
+  [[nodiscard]] bool add(const Instruction& ins, std::size_t place) {
+    if (!records_.push(ins)) return false;
+    index_[place] = static_cast<std::uint32_t>(records_.size());
+    return true;
+  }
+
+ private:
+  Vec<Instruction> records_;  // as prepared, before the code's fusing changed them
+  Vec<std::uint32_t> index_;  // open addressing: a record's index + 1, 0 for an empty place
+};
 
 }  // namespace
 
@@ -39,7 +82,9 @@ void Machine::saveVariables(SnapshotWriter& w) const {
 }
 
 bool Machine::loadVariables(SnapshotReader& r) {
-  for (std::uint64_t i = 0, n = r.count(9); i < n && r.ok(); ++i) {
+  const std::uint64_t n = r.count(9);
+  if (!vars_.reserve(n)) return false;
+  for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
     const std::string_view name = r.text();
     const std::uint8_t type = r.u8();
     Value v = Value::failure(Error::UnknownVariable);
@@ -130,6 +175,7 @@ Restored Machine::restore(std::string_view bytes) {
   bool is_paused;
   if (!startRestore(r, is_paused)) return Restored::out_of_memory;
   const std::uint64_t functions = r.count(22);
+  if (!funcs_.reserve(functions)) return Restored::out_of_memory;
   for (std::uint64_t i = 0; i < functions && r.ok(); ++i) {
     const std::string_view name = r.text();
     FuncEntry e;
@@ -145,13 +191,23 @@ Restored Machine::restore(std::string_view bytes) {
   // The code, block by block: each top-level Func with the records up to its End. Only a
   // recording in progress may leave the last block open.
   std::uint64_t depth = 0, last_block = 0;
-  for (std::uint64_t i = 0, n = r.count(12); i < n && r.ok(); ++i) {
+  const std::uint64_t lines = r.count(12);
+  PreparedLines prepared(memory_);
+  if (!code_.reserve(lines) || !prepared.reserve(lines)) return Restored::out_of_memory;
+  for (std::uint64_t i = 0; i < lines && r.ok(); ++i) {
     const std::uint32_t number = r.u32();
     const std::string_view text = r.text();
     if (!r.ok()) break;
     Instruction ins;
-    const Restored made = restoreLine(text, number, ins);
-    if (made != Restored::ok) return made;
+    std::size_t place;
+    if (const Instruction* seen = prepared.find(text, place)) {
+      ins = *seen;
+      ins.line = number;
+    } else {
+      const Restored made = restoreLine(text, number, ins);
+      if (made != Restored::ok) return made;
+      if (!prepared.add(ins, place)) return Restored::out_of_memory;
+    }
     if (depth == 0) {
       if (ins.op != Opcode::Func) return Restored::invalid;
       last_block = i;
@@ -211,8 +267,12 @@ bool Machine::checkRestored(std::uint64_t depth, std::uint64_t last_block, bool 
     const FuncEntry& e = funcs_[id];
     if (!e.defined) continue;
     if (e.source >= place_.sourceCount()) return false;
-    const bool open = is_recording && id == state_.recorded().func;
-    if (open ? e.start != last_block + 1 : bodyEnd(e.start) == 0 || bodyEnd(e.start) >= closed) return false;
+    if (is_recording && id == state_.recorded().func) {
+      if (e.start != last_block + 1) return false;
+      continue;
+    }
+    const std::uint64_t end = bodyEnd(e.start);
+    if (end == 0 || end >= closed) return false;
   }
   if (is_recording) {
     const FuncEntry& replaced = state_.recorded().replaced;

@@ -547,6 +547,27 @@ TEST(Control, EveryKindOfValueAndFunctionSurvivesASnapshot) {
   EXPECT_EQ(rv->get("got"), "xf");
 }
 
+// A restore prepares a line that repeats once and copies its record; the copies must be the
+// line as written, not as the code around its first place changed it (a step joined to the
+// If after it, a record marked as the last before an End).
+TEST(Control, ALineRepeatedInRecordedCodeRunsAsWrittenInEachPlace) {
+  const std::string script =
+      "New i '0'\nNew j '0'\n"
+      "Func count\nNew i \"i + 1\"\nIf count \"i < 5\"\nEnd\n"
+      "Func once\nNew i \"i + 1\"\nEnd\n"
+      "Func twice\nNew i \"i + 1\"\nNew j \"j + 1\"\nIf twice \"j < 3\"\nEnd\n"
+      "Func tail\nIf count \"i < 5\"\nNew j 'after'\nEnd\n";
+  Host z(ZANDLE_ZNDVM);
+  ASSERT_EQ(z.run(script), ZANDLE_OK);
+  auto r = moved(ZANDLE_ZNDVM, z);
+  for (Host* h : {&z, r.get()}) {
+    for (const char* f : {"count", "once", "twice", "tail"}) ASSERT_EQ(zandle_call(h->m, f, std::strlen(f)), ZANDLE_OK);
+    EXPECT_EQ(h->get("i"), "9");
+    EXPECT_EQ(h->get("j"), "after");
+  }
+  EXPECT_EQ(r->snapshot(), z.snapshot());
+}
+
 // Runs `script` in slices of one until `here` holds at a pause, moves the run to a new
 // machine through a snapshot, and runs it there to its end: the outputs of the two together
 // must be the whole run's.
