@@ -24,14 +24,21 @@ function(zandle_cold)
   endif()
 endfunction()
 
-# zandle_objects(<target> [HOT <file>...] [COLD <file>...] [SYSTEM <file>...]): an object
-# library of the interpreters' code, HOT files optimised for speed and COLD ones for size.
+# zandle_objects(<target> [HOT <file>...] [COLD <file>...] [NATIVE_HOT <file>...]
+# [SYSTEM <file>...]): an object library of the interpreters' code, HOT files optimised for
+# speed and COLD ones for size. NATIVE_HOT files (snapshots: a host may save and restore
+# machines by the thousand) are hot, but cold in WebAssembly, where every byte is downloaded.
 # SYSTEM files (the escapes that use files and processes) are cold, and left out of builds
 # without ZANDLE_SYSTEM_ESCAPES.
 function(zandle_objects target)
-  cmake_parse_arguments(arg "" "" "HOT;COLD;SYSTEM" ${ARGN})
+  cmake_parse_arguments(arg "" "" "HOT;COLD;NATIVE_HOT;SYSTEM" ${ARGN})
   if(ZANDLE_SYSTEM_ESCAPES)
     list(APPEND arg_COLD ${arg_SYSTEM})
+  endif()
+  if(EMSCRIPTEN)
+    list(APPEND arg_COLD ${arg_NATIVE_HOT})
+  else()
+    list(APPEND arg_HOT ${arg_NATIVE_HOT})
   endif()
   add_library(${target} OBJECT ${arg_HOT} ${arg_COLD})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
