@@ -20,4 +20,25 @@ inline int echoArgument(zandle_machine* m) {
   return vm ? zandle_set_text(m, "echoed", 6, text, len) : zandle_escape_result(m, 0, text, len);
 }
 
+// Where the machine stands and each call in progress, read to their last byte (the
+// sanitizers check every byte the views reach); gives the place.
+inline zandle_place readPlace(zandle_machine* m) {
+  volatile char sink = 0;
+  zandle_place at{};
+  expect(zandle_where(m, &at) == ZANDLE_OK, "api: no place");
+  for (std::size_t i = 0; i < at.source_len; ++i) sink = at.source[i];
+  for (std::size_t i = 0; i < at.text_len; ++i) sink = at.text[i];
+  const std::size_t calls = zandle_active_call_count(m);
+  for (std::size_t i = 0; i < calls && i < 64; ++i) {
+    const char* f = nullptr;
+    std::size_t n = 0;
+    zandle_place from{};
+    expect(zandle_active_call(m, i, &f, &n, &from) == ZANDLE_OK, "api: an active call unreadable");
+    for (std::size_t k = 0; k < n; ++k) sink = f[k];
+    for (std::size_t k = 0; k < from.text_len; ++k) sink = from.text[k];
+  }
+  (void)sink;
+  return at;
+}
+
 }  // namespace zandle::fuzz

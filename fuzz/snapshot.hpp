@@ -80,26 +80,6 @@ inline bool ending(zandle_status s) {
   return s == ZANDLE_OK || s == ZANDLE_FAILED || s == ZANDLE_HALTED || s == ZANDLE_PAUSED;
 }
 
-// Every byte of where the machine stands, and of its calls, is read (the sanitizers check
-// each one).
-inline void readPlace(zandle_machine* m) {
-  volatile char sink = 0;
-  zandle_place at{};
-  expect(zandle_where(m, &at) == ZANDLE_OK, "snapshot: no place");
-  for (std::size_t i = 0; i < at.source_len; ++i) sink = at.source[i];
-  for (std::size_t i = 0; i < at.text_len; ++i) sink = at.text[i];
-  const std::size_t calls = zandle_active_call_count(m);
-  for (std::size_t i = 0; i < calls && i < 64; ++i) {
-    const char* f = nullptr;
-    std::size_t n = 0;
-    zandle_place from{};
-    expect(zandle_active_call(m, i, &f, &n, &from) == ZANDLE_OK, "snapshot: an active call unreadable");
-    for (std::size_t k = 0; k < n; ++k) sink = f[k];
-    for (std::size_t k = 0; k < from.text_len; ++k) sink = from.text[k];
-  }
-  (void)sink;
-}
-
 // A machine that took a snapshot: it says where it stands; its own snapshot restores into
 // a new machine (unless memory runs out) with the same bytes again; and its run goes on
 // under the caps, pausing only where a host escape asks, to an ending.
