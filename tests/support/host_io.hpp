@@ -1,10 +1,12 @@
-// A host's output and input functions over strings, for tests that drive machines through
-// the C interface.
+// A host's output and input functions over strings, and its variables as strings, for tests
+// that drive machines through the C interface.
 #pragma once
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
+
+#include "zandle/zandle.h"
 
 namespace zandle::test_support {
 
@@ -29,5 +31,17 @@ struct Input {
     return static_cast<long>(n);
   }
 };
+
+// A variable's text, or "<unset>" when it has none.
+inline std::string textOf(zandle_machine* m, const char* name) {
+  const char* text = nullptr;
+  std::size_t len = 0;
+  if (zandle_get_text(m, name, std::strlen(name), &text, &len) != ZANDLE_OK) return "<unset>";
+  return std::string(text, len);
+}
+
+inline zandle_status setText(zandle_machine* m, const char* name, const std::string& text) {
+  return zandle_set_text(m, name, std::strlen(name), text.data(), text.size());
+}
 
 }  // namespace zandle::test_support

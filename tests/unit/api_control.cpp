@@ -29,6 +29,8 @@
 namespace {
 
 using zandle::test_support::Input;
+using zandle::test_support::setText;
+using zandle::test_support::textOf;
 using zandle::test_support::TestAllocator;
 using Clock = std::chrono::steady_clock;
 
@@ -67,15 +69,8 @@ struct Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
   zandle_status run(const std::string& text) { return zandle_run(m, text.data(), text.size(), "s.znd", 5); }
-  std::string get(const char* name) const {
-    const char* text = nullptr;
-    std::size_t len = 0;
-    if (zandle_get_text(m, name, std::strlen(name), &text, &len) != ZANDLE_OK) return "<unset>";
-    return std::string(text, len);
-  }
-  zandle_status set(const char* name, const std::string& text) {
-    return zandle_set_text(m, name, std::strlen(name), text.data(), text.size());
-  }
+  std::string get(const char* name) const { return textOf(m, name); }
+  zandle_status set(const char* name, const std::string& text) { return setText(m, name, text); }
   std::string snapshot() const {
     const void* bytes = nullptr;
     std::size_t size = 0;

@@ -18,6 +18,8 @@
 namespace {
 
 using zandle::test_support::Input;
+using zandle::test_support::setText;
+using zandle::test_support::textOf;
 using zandle::test_support::Output;
 using zandle::test_support::TestAllocator;
 
@@ -35,15 +37,8 @@ struct Host {
   zandle_status run(const std::string& text, const char* name = "script.znd") {
     return zandle_run(m, text.data(), text.size(), name, std::strlen(name));
   }
-  std::string get(const char* name) {
-    const char* text = nullptr;
-    std::size_t len = 0;
-    if (zandle_get_text(m, name, std::strlen(name), &text, &len) != ZANDLE_OK) return "<unset>";
-    return std::string(text, len);
-  }
-  zandle_status set(const char* name, const std::string& text) {
-    return zandle_set_text(m, name, std::strlen(name), text.data(), text.size());
-  }
+  std::string get(const char* name) const { return textOf(m, name); }
+  zandle_status set(const char* name, const std::string& text) { return setText(m, name, text); }
   zandle_machine* m = nullptr;
   zandle_status status;
   Output out;
