@@ -8,7 +8,6 @@
 // End, each function starting after its Func, each frame inside its function's body).
 #include "common/snapshot.hpp"
 
-#include "common/bytes.hpp"
 #include "common/intern.hpp"
 #include "common/vec.hpp"
 #include "compiler.hpp"
@@ -22,46 +21,6 @@ namespace {
 
 constexpr std::uint32_t zndvm_kind = 2;  // ZANDLE_ZNDVM
 constexpr std::uint64_t no_index = UINT64_MAX;
-
-// The records a restore has prepared, by their line's text. Recorded code repeats lines
-// (every body's End, most bodies' Return, a call or a test written in many places), and a
-// record is made from its line alone and never changed once prepared, so a line seen before
-// takes a copy of the first one's record, sharing what it points to, instead of being
-// tokenized, compiled and prepared again. Kept only for the restore, in the machine's memory.
-class PreparedLines {
- public:
-  explicit PreparedLines(Memory& memory) : records_(memory), index_(memory) {}
-
-  // Room for `lines` lines, so that the index is never rebuilt. False when memory runs out.
-  [[nodiscard]] bool reserve(std::uint64_t lines) {
-    std::size_t size = 16;
-    while (size / 2 < lines) size *= 2;
-    return index_.resize(size);
-  }
-
-  // The record prepared for `text`, or null; `place` is where to add it when there is none.
-  const Instruction* find(std::string_view text, std::size_t& place) const {
-    const std::size_t mask = index_.size() - 1;
-    for (std::size_t i = hashName(text) & mask;; i = (i + 1) & mask) {
-      const std::uint32_t k = index_[i];
-      if (k == 0) {
-        place = i;
-        return nullptr;
-      }
-      if (sameBytes(records_[k - 1].lineText(), text)) return &records_[k - 1];
-    }
-  }
-
-  [[nodiscard]] bool add(const Instruction& ins, std::size_t place) {
-    if (!records_.push(ins)) return false;
-    index_[place] = static_cast<std::uint32_t>(records_.size());
-    return true;
-  }
-
- private:
-  Vec<Instruction> records_;  // as prepared, before the code's fusing changed them
-  Vec<std::uint32_t> index_;  // open addressing: a record's index + 1, 0 for an empty place
-};
 
 }  // namespace
 
@@ -192,21 +151,29 @@ Restored Machine::restore(std::string_view bytes) {
   // recording in progress may leave the last block open.
   std::uint64_t depth = 0, last_block = 0;
   const std::uint64_t lines = r.count(12);
-  PreparedLines prepared(memory_);
-  if (!code_.reserve(lines) || !prepared.reserve(lines)) return Restored::out_of_memory;
+  // Recorded code repeats lines (every body's End, most bodies' Return, a call or a test
+  // written in many places), and a record is made from its line alone and never changed once
+  // prepared: a line seen before in this restore takes a copy of its first record, sharing
+  // what that points to, instead of being tokenized, compiled and prepared again. The copies
+  // are taken as prepared, before the code's fusing changed a record.
+  // Each distinct text gets the next id, which is its record's index in `prepared`.
+  InternTable<bool> seen(memory_);
+  Vec<Instruction> prepared(memory_);
+  if (!code_.reserve(lines) || !seen.reserve(lines)) return Restored::out_of_memory;
   for (std::uint64_t i = 0; i < lines && r.ok(); ++i) {
     const std::uint32_t number = r.u32();
     const std::string_view text = r.text();
     if (!r.ok()) break;
+    NameId line_id;
+    if (!seen.intern(text, line_id)) return Restored::out_of_memory;
     Instruction ins;
-    std::size_t place;
-    if (const Instruction* seen = prepared.find(text, place)) {
-      ins = *seen;
+    if (line_id < prepared.size()) {
+      ins = prepared[line_id];
       ins.line = number;
     } else {
       const Restored made = restoreLine(text, number, ins);
       if (made != Restored::ok) return made;
-      if (!prepared.add(ins, place)) return Restored::out_of_memory;
+      if (!prepared.push(ins)) return Restored::out_of_memory;
     }
     if (depth == 0) {
       if (ins.op != Opcode::Func) return Restored::invalid;
