@@ -100,8 +100,6 @@ bool NameIndex::intern(std::string_view name, NameId& id, bool& added) {
   std::string_view copy;
   if (!names_.copy(name, copy)) return false;
   id = static_cast<NameId>(count_++);
-  // The record's data starts as zero bytes, which every table's data type reads as empty.
-  std::memset(record(id), 0, stride_);
   new (record(id)) Entry{copy, hash};
   index_[i] = id + 1;
   added = true;

@@ -40,7 +40,7 @@ class NameIndex {
     std::uint64_t hash;
   };
 
-  // The id of `name`; `added` tells whether it was new (its data is then zero bytes). False
+  // The id of `name`; `added` tells whether it was new (the owner then makes its data). False
   // when memory runs out; the index is then as it was.
   [[nodiscard]] bool intern(std::string_view name, NameId& id, bool& added);
   // The id of `name`, or no_name when it was never interned.
